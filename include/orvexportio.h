@@ -1,0 +1,70 @@
+/*
+ * orvexportio: drives the two-axis motion controller at I/O ports 0x340 (data)
+ * and 0x341 (handshake).
+ *
+ * Every function carries one or more short ASCII command lines to the
+ * controller byte by byte. Before each byte the controller has 9 ms to show
+ * that it is ready; when it does not, the function gives up and reports a
+ * time-out. Nothing is retried and nothing is logged.
+ *
+ * Axis codes: 1 is axis 1, 2 is axis 2, 0 is both (axis 1 first). Only the
+ * low byte of the argument slot is read, taken as signed, so a caller that
+ * passes 257 through an int-typed prototype reaches axis 1. Values are given
+ * in caller units; the library sends them multiplied by 100 (controller
+ * units) and reads positions back divided by 100.
+ *
+ * Results of the int functions: 1 when every line was delivered (or the
+ * answer is yes), 0 on a time-out (or no). For an axis code the function does
+ * not serve, the motion functions send nothing and return the axis code
+ * itself, widened from its low byte (3 returns 3, 0xFF returns -1).
+ */
+#ifndef ORVEXPORTIO_H
+#define ORVEXPORTIO_H
+
+#if defined(_WIN32)
+#define ORVEX_CALL __cdecl
+#define ORVEX_API
+#else
+#define ORVEX_CALL
+#define ORVEX_API __attribute__((visibility("default")))
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* TP's failure result: 1e10, exactly representable in single precision. */
+#define ORVEX_POSITION_ERROR 1e10f
+
+/*
+ * MA: move to an absolute target. Sends "1PA <count>\r" and/or
+ * "2PA <count>\r", count = target * 100 truncated toward zero (signed
+ * decimal, low 32 bits of the 64-bit product; NaN, infinities and products
+ * beyond the 64-bit range give 0). With axis code 0 a time-out on the axis-1
+ * line means the axis-2 line is not sent.
+ */
+ORVEX_API int ORVEX_CALL MA(signed char axis, float target);
+
+/* MR: move by a relative distance. Sends "1PR <count>\r" / "2PR <count>\r" as MA does. */
+ORVEX_API int ORVEX_CALL MR(signed char axis, float distance);
+
+/*
+ * SV: set the speed. Sends "1VA<count>\r" / "2VA<count>\r" with the count
+ * written as an unsigned 32-bit decimal (no space): -1.0 sends 4294967196.
+ */
+ORVEX_API int ORVEX_CALL SV(signed char axis, float speed);
+
+/* ST: stop. Sends "1ST\r" / "2ST\r". */
+ORVEX_API int ORVEX_CALL ST(signed char axis);
+
+/* DH: define the present position as home (zero). Sends "1DH\r" / "2DH\r". */
+ORVEX_API int ORVEX_CALL DH(signed char axis);
+
+/* GH: go home, the same as MA(axis, 0). */
+ORVEX_API int ORVEX_CALL GH(signed char axis);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* ORVEXPORTIO_H */
