@@ -1,0 +1,54 @@
+// The byte handshake that carries command lines to the controller and reply
+// lines back, through the data register (base) and the handshake register
+// (base + 1).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+#include "port/platform.h"
+
+namespace orvex::link {
+
+// Handshake register values.
+inline constexpr std::uint8_t READY = 0x80;  // read: the controller is idle
+inline constexpr std::uint8_t PENDING =
+    0x00;                                     // read: a command byte taken, or a reply byte offered
+inline constexpr std::uint8_t STROBE = 0x80;  // write: take the command byte / offer the reply byte
+inline constexpr std::uint8_t RELEASE = 0x00;  // write: done with this byte
+
+inline constexpr std::uint8_t LINE_FEED = 0x0A;
+
+// How long the controller has to show readiness before each byte, in seconds.
+inline constexpr double HANDSHAKE_WINDOW = 0.009;
+
+// How long the controller has to acknowledge a strobe or put a requested reply
+// byte out, and to come back to READY after a line, in seconds. A controller
+// that dies in the middle of a byte must not hang the host.
+inline constexpr double ACKNOWLEDGE_BOUND = 1.0;
+
+// The most bytes one reply may have, line feed included, before the link gives
+// up on it.
+inline constexpr std::size_t REPLY_BOUND = 1024;
+
+// Sends every byte of `command` and waits for the controller to return to
+// READY. Returns 1 when every byte was delivered, 0 when the controller missed
+// a readiness window or an acknowledgement bound; the bytes sent before stay
+// sent. An empty command sends nothing and only waits for READY.
+int SendCommand(std::string_view command, port::PortAddress base);
+
+struct ReplyResult {
+  int delivered;       // 1 when a whole line fitted into the buffer, else 0
+  std::size_t length;  // bytes stored in the buffer, line feed included
+};
+
+// Receives one reply line into `buffer`, line feed included, without adding a
+// terminator. A reply longer than the buffer is still received up to its line
+// feed (or REPLY_BOUND bytes), so the link stays in step with the controller,
+// but only what fits is stored and the result is 0. Returns 0 as well when
+// the controller missed a window or a bound; the bytes stored so far stay.
+ReplyResult ReadReply(std::span<std::uint8_t> buffer, port::PortAddress base);
+
+}  // namespace orvex::link

@@ -1,0 +1,41 @@
+// Bringing a reply line in from the controller.
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+
+#include "link/handshake_wait.h"
+#include "link/link.h"
+
+namespace orvex::link {
+namespace {
+
+std::optional<std::uint8_t> ReceiveByte(port::PortAddress data, port::PortAddress handshake) {
+  if (!AwaitHandshake(handshake, HANDSHAKE_WINDOW, Exactly(PENDING))) return std::nullopt;
+  port::WritePortByte(handshake, STROBE);
+  if (!AwaitHandshake(handshake, ACKNOWLEDGE_BOUND, AtLeast(0x80))) return std::nullopt;
+  const std::uint8_t byte = port::ReadPortByte(data);
+  port::WritePortByte(handshake, RELEASE);
+  return byte;
+}
+
+}  // namespace
+
+ReplyResult ReadReply(std::span<std::uint8_t> buffer, port::PortAddress base) {
+  const port::PortAddress handshake = base + 1;
+  std::size_t received = 0;
+  bool line_ended = false;
+  while (!line_ended && received < REPLY_BOUND) {
+    const std::optional<std::uint8_t> byte = ReceiveByte(base, handshake);
+    if (!byte) break;
+    if (received < buffer.size()) buffer[received] = *byte;
+    ++received;
+    line_ended = *byte == LINE_FEED;
+  }
+  const std::size_t stored = received < buffer.size() ? received : buffer.size();
+  if (!line_ended) return {0, stored};
+  const bool back_to_ready = AwaitHandshake(handshake, ACKNOWLEDGE_BOUND, Exactly(READY));
+  return {back_to_ready && received <= buffer.size() ? 1 : 0, stored};
+}
+
+}  // namespace orvex::link
