@@ -1,0 +1,292 @@
+#include "virtual_controller.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace orvex::sim {
+namespace {
+
+constexpr std::uint8_t kCarriageReturn = '\r';
+constexpr std::uint8_t kEndlessReplyFiller = '9';
+constexpr std::uint8_t kStrobe = 0x80;
+constexpr std::uint8_t kRelease = 0x00;
+constexpr std::uint8_t kEmptyBus = 0xFF;
+
+}  // namespace
+
+// ---- Host side --------------------------------------------------------------
+
+std::uint8_t VirtualController::ReadPort(std::uint16_t address) {
+  const std::lock_guard lock(mutex_);
+  ++port_reads_;
+  std::uint8_t value = kEmptyBus;
+  if (address == kHandshakeRegister) value = ReadHandshake();
+  if (address == kDataRegister) value = data_register_;
+  now_ += kPortAccessCost;
+  return value;
+}
+
+void VirtualController::WritePort(std::uint16_t address, std::uint8_t value) {
+  const std::lock_guard lock(mutex_);
+  ++port_writes_;
+  if (address == kHandshakeRegister) WriteHandshake(value);
+  if (address == kDataRegister && phase_ != Phase::ReplyStanding) data_register_ = value;
+  now_ += kPortAccessCost;
+}
+
+double VirtualController::NowSeconds() const {
+  const std::lock_guard lock(mutex_);
+  return static_cast<double>(now_) / 1e6;
+}
+
+void VirtualController::Pause(unsigned milliseconds) {
+  const std::lock_guard lock(mutex_);
+  const Microseconds length = Microseconds{milliseconds} * 1000;
+  pauses_[pause_count_ % kPauseCapacity] = {now_, length};
+  ++pause_count_;
+  paused_total_ += length;
+  now_ += length;
+}
+
+// ---- The handshake, from the controller's side ----------------------------------
+
+std::uint8_t VirtualController::ReadHandshake() {
+  std::uint8_t shown = kShowsBusy;
+  switch (phase_) {
+    case Phase::Idle:
+      shown = ShowWhenIdle();
+      break;
+    case Phase::ByteTaken:
+    case Phase::ReplyOffered:
+      shown = kShowsPending;
+      break;
+    case Phase::Unacknowledged:
+      shown = kStrobe;
+      break;
+    case Phase::LineDone:
+      shown = kShowsReady;
+      phase_ = Phase::ReplyOffered;
+      break;
+    case Phase::ReplyStanding:
+      shown = faults_.reply_standing_value;
+      break;
+  }
+  return faults_.stuck_handshake.value_or(shown);
+}
+
+std::uint8_t VirtualController::ShowWhenIdle() {
+  return ReadinessWithheld() ? kShowsBusy : kShowsReady;
+}
+
+bool VirtualController::ReadinessWithheld() {
+  if (faults_.dies_after_bytes && bytes_taken_ >= *faults_.dies_after_bytes) return true;
+  const auto& delay = faults_.readiness_delay;
+  if (!delay || delay->before_byte != bytes_taken_) return false;
+  if (!first_look_for_ready_) first_look_for_ready_ = now_;
+  return now_ < *first_look_for_ready_ + delay->delay;
+}
+
+void VirtualController::WriteHandshake(std::uint8_t value) {
+  if (value == kStrobe) {
+    Strobe();
+  } else if (value == kRelease) {
+    Release();
+  } else {
+    ++protocol_errors_;
+  }
+}
+
+void VirtualController::Strobe() {
+  if (phase_ == Phase::Idle && !ReadinessWithheld()) {
+    const bool acknowledges = faults_.never_acknowledges_byte != bytes_taken_;
+    phase_ = acknowledges ? Phase::ByteTaken : Phase::Unacknowledged;
+  } else if (phase_ == Phase::ReplyOffered) {
+    data_register_ = NextReplyByte();
+    phase_ = Phase::ReplyStanding;
+  } else {
+    ++protocol_errors_;
+  }
+}
+
+void VirtualController::Release() {
+  if (phase_ == Phase::ByteTaken) {
+    TakeByte(data_register_);
+  } else if (phase_ == Phase::ReplyStanding) {
+    ++reply_offered_;
+    const bool stops = faults_.reply_stops_after && reply_offered_ >= *faults_.reply_stops_after;
+    phase_ = ReplyExhausted() || stops ? Phase::Idle : Phase::ReplyOffered;
+  } else {
+    ++protocol_errors_;
+  }
+}
+
+void VirtualController::TakeByte(std::uint8_t byte) {
+  ++bytes_taken_;
+  first_look_for_ready_.reset();
+  phase_ = Phase::Idle;
+  if (current_line_.length < ReceivedLine::kCapacity) {
+    current_line_.bytes[current_line_.length++] = static_cast<char>(byte);
+  } else {
+    current_line_.overlong = true;
+  }
+  if (byte == kCarriageReturn) CompleteLine();
+}
+
+void VirtualController::CompleteLine() {
+  current_line_.completed_at = now_;
+  RecordLine(current_line_);
+  current_line_ = ReceivedLine{};
+  if (queued_reply_length_) StartReply();
+}
+
+void VirtualController::StartReply() {
+  std::copy_n(queued_reply_.begin(), *queued_reply_length_, reply_.begin());
+  reply_length_ = *queued_reply_length_;
+  queued_reply_length_.reset();
+  reply_offered_ = 0;
+  phase_ = Phase::LineDone;
+}
+
+bool VirtualController::ReplyExhausted() const {
+  return !faults_.endless_reply && reply_offered_ >= reply_length_;
+}
+
+std::uint8_t VirtualController::NextReplyByte() const {
+  return reply_offered_ < reply_length_ ? reply_[reply_offered_] : kEndlessReplyFiller;
+}
+
+void VirtualController::RecordLine(const ReceivedLine& line) {
+  transcript_[lines_received_ % kTranscriptCapacity] = line;
+  ++lines_received_;
+}
+
+// ---- Test side ----------------------------------------------------------------
+
+void VirtualController::Reset() {
+  const std::lock_guard lock(mutex_);
+  faults_ = Faults{};
+  now_ = 0;
+  bytes_taken_ = 0;
+  port_reads_ = 0;
+  port_writes_ = 0;
+  protocol_errors_ = 0;
+  data_register_ = 0;
+  current_line_ = ReceivedLine{};
+  lines_received_ = 0;
+  pause_count_ = 0;
+  paused_total_ = 0;
+  queued_reply_length_.reset();
+  ToIdle();
+}
+
+void VirtualController::SetFaults(const Faults& faults) {
+  const std::lock_guard lock(mutex_);
+  faults_ = faults;
+}
+
+void VirtualController::ClearFaults() {
+  const std::lock_guard lock(mutex_);
+  faults_ = Faults{};
+  current_line_ = ReceivedLine{};
+  ToIdle();
+}
+
+void VirtualController::ToIdle() {
+  phase_ = Phase::Idle;
+  first_look_for_ready_.reset();
+  reply_length_ = 0;
+  reply_offered_ = 0;
+}
+
+void VirtualController::QueueReply(std::string_view bytes) {
+  const std::lock_guard lock(mutex_);
+  const std::size_t length = std::min(bytes.size(), kReplyCapacity);
+  std::copy_n(bytes.begin(), length, queued_reply_.begin());
+  queued_reply_length_ = length;
+}
+
+Microseconds VirtualController::Now() const {
+  const std::lock_guard lock(mutex_);
+  return now_;
+}
+
+void VirtualController::AdvanceClock(Microseconds by) {
+  const std::lock_guard lock(mutex_);
+  now_ += by;
+}
+
+std::uint64_t VirtualController::PortReads() const {
+  const std::lock_guard lock(mutex_);
+  return port_reads_;
+}
+
+std::uint64_t VirtualController::PortWrites() const {
+  const std::lock_guard lock(mutex_);
+  return port_writes_;
+}
+
+std::uint64_t VirtualController::ProtocolErrors() const {
+  const std::lock_guard lock(mutex_);
+  return protocol_errors_;
+}
+
+std::uint64_t VirtualController::BytesTaken() const {
+  const std::lock_guard lock(mutex_);
+  return bytes_taken_;
+}
+
+std::size_t VirtualController::KeptLines() const {
+  return std::min(lines_received_, kTranscriptCapacity);
+}
+
+std::size_t VirtualController::LineCount() const {
+  const std::lock_guard lock(mutex_);
+  return KeptLines();
+}
+
+std::optional<ReceivedLine> VirtualController::LineAt(std::size_t index) const {
+  const std::lock_guard lock(mutex_);
+  if (index >= KeptLines()) return std::nullopt;
+  return transcript_[(lines_received_ - KeptLines() + index) % kTranscriptCapacity];
+}
+
+std::vector<ReceivedLine> VirtualController::Lines() const {
+  std::vector<ReceivedLine> lines;
+  for (std::size_t index = 0;; ++index) {
+    std::optional<ReceivedLine> line = LineAt(index);
+    if (!line) return lines;
+    lines.push_back(*line);
+  }
+}
+
+std::vector<std::string> VirtualController::LineTexts() const {
+  std::vector<std::string> texts;
+  for (const ReceivedLine& line : Lines()) texts.emplace_back(line.Text());
+  return texts;
+}
+
+std::vector<PauseRecord> VirtualController::Pauses() const {
+  const std::lock_guard lock(mutex_);
+  const std::size_t kept = std::min(pause_count_, kPauseCapacity);
+  std::vector<PauseRecord> pauses;
+  for (std::size_t index = pause_count_ - kept; index < pause_count_; ++index) {
+    pauses.push_back(pauses_[index % kPauseCapacity]);
+  }
+  return pauses;
+}
+
+Microseconds VirtualController::PausedTotal() const {
+  const std::lock_guard lock(mutex_);
+  return paused_total_;
+}
+
+VirtualController& TheController() {
+  static VirtualController controller;
+  return controller;
+}
+
+}  // namespace orvex::sim

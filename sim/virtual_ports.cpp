@@ -1,0 +1,26 @@
+// The platform touch points of the virtual-controller build: every port
+// access, clock reading and pause goes to the one virtual controller.
+#include <cstdint>
+
+#include "port/platform.h"
+#include "virtual_controller.h"
+
+namespace orvex::port {
+
+std::uint8_t ReadPortByte(PortAddress port) {
+  return sim::TheController().ReadPort(static_cast<std::uint16_t>(port & 0xFFFF));
+}
+
+void WritePortByte(PortAddress port, std::uint8_t value) {
+  sim::TheController().WritePort(static_cast<std::uint16_t>(port & 0xFFFF), value);
+}
+
+double SteadyClockSeconds() {
+  return sim::TheController().NowSeconds();
+}
+
+void PauseMilliseconds(unsigned milliseconds) {
+  sim::TheController().Pause(milliseconds);
+}
+
+}  // namespace orvex::port
