@@ -1,0 +1,32 @@
+// Tests drive the library through its exports and the link, and look at what
+// the virtual controller received from the test side.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "virtual_controller.h"
+
+namespace orvex::testing {
+
+class VirtualControllerTest : public ::testing::Test {
+ protected:
+  void SetUp() override { controller().Reset(); }
+
+  static sim::VirtualController& controller() { return sim::TheController(); }
+
+  static std::vector<std::string> Received() { return controller().LineTexts(); }
+
+  static void SetFaults(const sim::Faults& faults) { controller().SetFaults(faults); }
+
+  static std::uint64_t PortAccesses() {
+    return controller().PortReads() + controller().PortWrites();
+  }
+};
+
+using Lines = std::vector<std::string>;
+
+}  // namespace orvex::testing
