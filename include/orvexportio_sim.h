@@ -22,7 +22,7 @@ extern "C" {
    axes at rest at zero and an empty list of received lines. */
 ORVEX_API void ORVEX_CALL orvexsim_reset(void);
 
-/* How many received lines the controller keeps (the most recent 4096). */
+/* How many received lines the controller keeps (the most recent 16384). */
 ORVEX_API int ORVEX_CALL orvexsim_line_count(void);
 
 /*

@@ -22,6 +22,7 @@ constexpr std::uint8_t kEmptyBus = 0xFF;
 
 std::uint8_t VirtualController::ReadPort(std::uint16_t address) {
   const std::lock_guard lock(mutex_);
+  interpreter_.AdvanceTo(now_);
   ++port_reads_;
   std::uint8_t value = kEmptyBus;
   if (address == kHandshakeRegister) value = ReadHandshake();
@@ -32,6 +33,7 @@ std::uint8_t VirtualController::ReadPort(std::uint16_t address) {
 
 void VirtualController::WritePort(std::uint16_t address, std::uint8_t value) {
   const std::lock_guard lock(mutex_);
+  interpreter_.AdvanceTo(now_);
   ++port_writes_;
   if (address == kHandshakeRegister) WriteHandshake(value);
   if (address == kDataRegister && phase_ != Phase::ReplyStanding) data_register_ = value;
@@ -139,14 +141,20 @@ void VirtualController::TakeByte(std::uint8_t byte) {
 void VirtualController::CompleteLine() {
   current_line_.completed_at = now_;
   RecordLine(current_line_);
+  std::string_view text = current_line_.Text();
+  if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
+  std::optional<std::size_t> answer = interpreter_.Execute(text, now_, reply_);
   current_line_ = ReceivedLine{};
-  if (queued_reply_length_) StartReply();
+  if (answer && queued_reply_length_) {
+    answer = *queued_reply_length_;
+    std::copy_n(queued_reply_.begin(), *answer, reply_.begin());
+    queued_reply_length_.reset();
+  }
+  if (answer) StartReply(*answer);
 }
 
-void VirtualController::StartReply() {
-  std::copy_n(queued_reply_.begin(), *queued_reply_length_, reply_.begin());
-  reply_length_ = *queued_reply_length_;
-  queued_reply_length_.reset();
+void VirtualController::StartReply(std::size_t length) {
+  reply_length_ = length;
   reply_offered_ = 0;
   phase_ = Phase::LineDone;
 }
@@ -180,6 +188,7 @@ void VirtualController::Reset() {
   pause_count_ = 0;
   paused_total_ = 0;
   queued_reply_length_.reset();
+  interpreter_.Reset();
   ToIdle();
 }
 
@@ -207,6 +216,17 @@ void VirtualController::QueueReply(std::string_view bytes) {
   const std::size_t length = std::min(bytes.size(), kReplyCapacity);
   std::copy_n(bytes.begin(), length, queued_reply_.begin());
   queued_reply_length_ = length;
+}
+
+AxisState VirtualController::Axis(std::size_t index) {
+  const std::lock_guard lock(mutex_);
+  interpreter_.AdvanceTo(now_);
+  return interpreter_.Axis(index);
+}
+
+std::uint64_t VirtualController::UnknownCommands() const {
+  const std::lock_guard lock(mutex_);
+  return interpreter_.UnknownCommands();
 }
 
 Microseconds VirtualController::Now() const {

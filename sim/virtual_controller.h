@@ -21,6 +21,9 @@
 #include <string_view>
 #include <vector>
 
+#include "command_interpreter.h"
+#include "motion_model.h"
+
 namespace orvex::sim {
 
 // What the controller shows on its handshake register.
@@ -31,11 +34,9 @@ inline constexpr std::uint8_t kShowsBusy = 0x01;
 inline constexpr std::uint16_t kDataRegister = 0x340;
 inline constexpr std::uint16_t kHandshakeRegister = 0x341;
 
-using Microseconds = std::uint64_t;
-
 // A line the controller received, carriage return included.
 struct ReceivedLine {
-  static constexpr std::size_t kCapacity = 128;
+  static constexpr std::size_t kCapacity = 64;
   std::array<char, kCapacity> bytes{};
   std::size_t length = 0;
   bool overlong = false;          // more bytes came than the controller keeps
@@ -76,7 +77,7 @@ struct PauseRecord {
 
 class VirtualController {
  public:
-  static constexpr std::size_t kTranscriptCapacity = 4096;
+  static constexpr std::size_t kTranscriptCapacity = 16384;
   static constexpr std::size_t kPauseCapacity = 256;
   static constexpr std::size_t kReplyCapacity = 2048;
   static constexpr Microseconds kPortAccessCost = 1;
@@ -92,8 +93,12 @@ class VirtualController {
   void SetFaults(const Faults& faults);
   void ClearFaults();  // healthy again and idle, abandoning any reply in progress
   // Bytes to offer, through the reply half of the handshake, after the next
-  // line; they replace whatever the controller would have answered itself.
+  // query ("1TP", "2TP", "TS"), instead of the controller's own answer: any
+  // bytes, with or without a line feed.
   void QueueReply(std::string_view bytes);
+  // An axis (0 for axis 1, 1 for axis 2) as it stands at the present virtual time.
+  AxisState Axis(std::size_t index);
+  std::uint64_t UnknownCommands() const;
 
   Microseconds Now() const;
   void AdvanceClock(Microseconds by);
@@ -126,7 +131,7 @@ class VirtualController {
   void Release();
   void TakeByte(std::uint8_t byte);
   void CompleteLine();
-  void StartReply();
+  void StartReply(std::size_t length);
   void RecordLine(const ReceivedLine& line);
   bool ReplyExhausted() const;
   std::uint8_t NextReplyByte() const;
@@ -143,6 +148,7 @@ class VirtualController {
   std::uint64_t port_writes_ = 0;
   std::uint64_t protocol_errors_ = 0;
   std::optional<Microseconds> first_look_for_ready_;
+  CommandInterpreter interpreter_;
 
   ReceivedLine current_line_;
   std::array<ReceivedLine, kTranscriptCapacity> transcript_{};
