@@ -63,6 +63,40 @@ ORVEX_API int ORVEX_CALL DH(signed char axis);
 /* GH: go home, the same as MA(axis, 0). */
 ORVEX_API int ORVEX_CALL GH(signed char axis);
 
+/*
+ * TP: the position of axis 1 or 2 in caller units. Sends "1TP\r" or "2TP\r",
+ * keeps only '+', '-', '.' and the digits of the reply line, reads them as
+ * "%f" does and divides by 100: a reply "+12.5" gives 0.125. Returns
+ * ORVEX_POSITION_ERROR when the controller does not answer in time or the
+ * reply holds no number, and for any axis code other than 1 and 2 (nothing
+ * is sent then).
+ */
+ORVEX_API float ORVEX_CALL TP(signed char axis);
+
+/*
+ * OK: 1 when the controller answers the axis-1 position query with a number,
+ * else 0. A position that happens to equal 1e10 still counts as an answer.
+ */
+ORVEX_API int ORVEX_CALL OK(void);
+
+/*
+ * MT: sends "TS" and reads the status byte (bit 0: axis 1 moving, bit 1:
+ * axis 2 moving). Returns 1 when the addressed axes are all at rest, 0 while
+ * one moves or when the exchange failed. For an axis code other than 0, 1
+ * and 2 it returns the first four reply bytes as a little-endian integer
+ * (missing bytes as zero), or 0 when the exchange failed.
+ */
+ORVEX_API int ORVEX_CALL MT(signed char axis);
+
+/*
+ * WS: waits until the addressed axes are at rest, asking "TS" again and
+ * again, and returns 1. As long as the controller answers, it waits however
+ * long the motion takes; once no status exchange has succeeded for about a
+ * second it gives up and returns 0. An axis code other than 0, 1 and 2 sends
+ * nothing and is returned as the result.
+ */
+ORVEX_API int ORVEX_CALL WS(signed char axis);
+
 #ifdef __cplusplus
 }
 #endif

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "orvexportio.h"
 #include "port/platform.h"
 
 namespace orvex::commands {
@@ -12,5 +13,8 @@ inline constexpr port::PortAddress PORT_BASE = 0x340;
 
 // Controller units per caller unit.
 inline constexpr std::int32_t COUNTS_PER_UNIT = 100;
+
+// TP's result when it has no position to give.
+inline constexpr float POSITION_ERROR = ORVEX_POSITION_ERROR;
 
 }  // namespace orvex::commands

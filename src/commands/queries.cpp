@@ -1,0 +1,137 @@
+// The queries: TP and OK read a position, MT and WS the status byte.
+#include "commands/queries.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+#include "commands/axis.h"
+#include "commands/command_line.h"
+#include "commands/constants.h"
+#include "commands/position_text.h"
+#include "link/clock.h"
+#include "link/link.h"
+#include "orvexportio.h"
+
+namespace orvex::commands {
+namespace {
+
+constexpr std::size_t kReplyBufferSize = 80;
+constexpr std::uint8_t kAxis1Moving = 0x01;
+constexpr std::uint8_t kAxis2Moving = 0x02;
+
+// How long WS keeps asking a controller that no longer answers, in seconds.
+constexpr double STATUS_SILENCE_BOUND = 1.0;
+
+struct ReplyLine {
+  bool exchanged = false;
+  std::array<std::uint8_t, kReplyBufferSize> bytes{};
+  std::size_t length = 0;
+};
+
+ReplyLine Exchange(std::string_view query) {
+  ReplyLine reply;
+  if (link::SendCommand(query, PORT_BASE) == 0) return reply;
+  const link::ReplyResult received = link::ReadReply(reply.bytes, PORT_BASE);
+  reply.exchanged = received.delivered == 1;
+  reply.length = received.length;
+  return reply;
+}
+
+bool AxesDone(signed char axis, std::uint8_t status) {
+  switch (axis) {
+    case AXIS_BOTH:
+      return (status & (kAxis1Moving | kAxis2Moving)) == 0;
+    case AXIS_1:
+      return (status & kAxis1Moving) == 0;
+    default:
+      return (status & kAxis2Moving) == 0;
+  }
+}
+
+// The first four reply bytes as a little-endian word, for axis codes that
+// address no axis.
+int ReplyWord(const StatusReply& reply) {
+  std::uint32_t word = 0;
+  for (std::size_t index = reply.first_bytes.size(); index-- > 0;) {
+    word = (word << 8) | reply.first_bytes[index];
+  }
+  return static_cast<int>(word);
+}
+
+bool AddressesAnAxis(signed char axis) {
+  return axis >= AXIS_BOTH && axis <= AXIS_2;
+}
+
+}  // namespace
+
+std::optional<double> QueryPosition(signed char axis) {
+  if (axis != AXIS_1 && axis != AXIS_2) return std::nullopt;
+  const ReplyLine reply = Exchange(CommandLine::ForAxis(axis).Text("TP").End().View());
+  if (!reply.exchanged) return std::nullopt;
+  const std::optional<float> counts =
+      ParsePositionReply(std::span(reply.bytes).first(reply.length));
+  if (!counts) return std::nullopt;
+  return static_cast<double>(*counts) / COUNTS_PER_UNIT;
+}
+
+StatusReply QueryStatus() {
+  const ReplyLine reply = Exchange("TS\r");
+  StatusReply status;
+  status.exchanged = reply.exchanged;
+  if (reply.exchanged) {
+    std::copy_n(reply.bytes.begin(), std::min(reply.length, status.first_bytes.size()),
+                status.first_bytes.begin());
+  }
+  return status;
+}
+
+namespace {
+
+int StatusResult(signed char axis, const StatusReply& reply) {
+  if (!reply.exchanged) return 0;
+  if (!AddressesAnAxis(axis)) return ReplyWord(reply);
+  return AxesDone(axis, reply.Status()) ? 1 : 0;
+}
+
+int WaitUntilStopped(signed char axis) {
+  if (!AddressesAnAxis(axis)) return axis;
+  double last_answer = link::NowSeconds();
+  for (;;) {
+    const StatusReply reply = QueryStatus();
+    if (reply.exchanged) {
+      if (AxesDone(axis, reply.Status())) return 1;
+      last_answer = link::NowSeconds();
+    } else if (link::NowSeconds() - last_answer >= STATUS_SILENCE_BOUND) {
+      return 0;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace orvex::commands
+
+extern "C" {
+
+float ORVEX_CALL TP(signed char axis) {
+  const std::optional<double> position =
+      orvex::commands::QueryPosition(orvex::commands::AxisFromArgument(axis));
+  return position ? static_cast<float>(*position) : orvex::commands::POSITION_ERROR;
+}
+
+int ORVEX_CALL OK(void) {
+  return orvex::commands::QueryPosition(orvex::commands::AXIS_1) ? 1 : 0;
+}
+
+int ORVEX_CALL MT(signed char axis) {
+  return orvex::commands::StatusResult(orvex::commands::AxisFromArgument(axis),
+                                       orvex::commands::QueryStatus());
+}
+
+int ORVEX_CALL WS(signed char axis) {
+  return orvex::commands::WaitUntilStopped(orvex::commands::AxisFromArgument(axis));
+}
+
+}  // extern "C"
