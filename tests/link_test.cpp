@@ -187,7 +187,7 @@ TEST_F(LinkTest, StandingValueBelow0x80IsNotAReplyByte) {
 }
 
 TEST_F(LinkTest, NoReplyWithinTheWindowFails) {
-  ASSERT_EQ(SendCommand("1TP\r", kBase), 1);  // nothing queued: the controller stays idle
+  ASSERT_EQ(SendCommand("1ST\r", kBase), 1);  // not a query: the controller has nothing to say
   ReplyBuffer buffer;
   const Microseconds elapsed =
       Elapsed([&] { EXPECT_EQ(ReadReply(buffer.bytes, kBase).delivered, 0); });
