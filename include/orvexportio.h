@@ -80,7 +80,8 @@ ORVEX_API float ORVEX_CALL TP(signed char axis);
 ORVEX_API int ORVEX_CALL OK(void);
 
 /*
- * MT: sends "TS" and reads the status byte (bit 0: axis 1 moving, bit 1:
+ * MT: sends "TS
+" and reads the status byte (bit 0: axis 1 moving, bit 1:
  * axis 2 moving). Returns 1 when the addressed axes are all at rest, 0 while
  * one moves or when the exchange failed. For an axis code other than 0, 1
  * and 2 it returns the first four reply bytes as a little-endian integer
@@ -89,13 +90,26 @@ ORVEX_API int ORVEX_CALL OK(void);
 ORVEX_API int ORVEX_CALL MT(signed char axis);
 
 /*
- * WS: waits until the addressed axes are at rest, asking "TS" again and
+ * WS: waits until the addressed axes are at rest, asking "TS
+" again and
  * again, and returns 1. As long as the controller answers, it waits however
  * long the motion takes; once no status exchange has succeeded for about a
  * second it gives up and returns 0. An axis code other than 0, 1 and 2 sends
  * nothing and is returned as the result.
  */
 ORVEX_API int ORVEX_CALL WS(signed char axis);
+
+/*
+ * RT: the set-up sequence after power-up, for one axis or both. For each axis
+ * it sends "FI11", "VA1000;AC50000", "FM3" ("FM03" when both axes are set
+ * up) and "DH", behind the axis digit, with 50 ms pauses between most of
+ * them: 150 ms in all for axis 1, 100 ms for axis 2 and 300 ms for both.
+ * Returns the outcome of the first line: 0 when it timed out (nothing
+ * follows), else 1, even when a later line timed out and stopped the
+ * sequence there. An axis code other than 0, 1 and 2 sends nothing, does not
+ * pause, and is returned as the result.
+ */
+ORVEX_API int ORVEX_CALL RT(signed char axis);
 
 #ifdef __cplusplus
 }
