@@ -1,8 +1,8 @@
 /*
- * A host program as a lab script would write it: define home, move both
- * axes, wait for them to stop and read the positions back. Built against
- * liborvexportio-sim, the controller is the virtual one, and at the end the
- * program lists what that controller received.
+ * A host program as a lab script would write it: set both axes up after
+ * power-up, check the link, define home, move both axes, wait for them to stop and read the
+ * positions back. Built against liborvexportio-sim, the controller is the virtual one, and at the
+ * end the program lists what that controller received.
  */
 #include <stdio.h>
 #include <string.h>
@@ -58,6 +58,7 @@ int main(void) {
   const float target1 = 2.5f;
   const float target2 = -0.75f;
   int ok = 1;
+  ok &= report("RT(0)", RT(0));
   ok &= report("OK()", OK());
   ok &= report("DH(0)", DH(0));
   ok &= report("SV(0, 25.0)", SV(0, 25.0f));
