@@ -17,6 +17,12 @@
  * answer is yes), 0 on a time-out (or no). For an axis code the function does
  * not serve, the motion functions send nothing and return the axis code
  * itself, widened from its low byte (3 returns 3, 0xFF returns -1).
+ *
+ * Threads: the functions may be called from several threads at once. Each
+ * line (a query line together with its reply) holds the controller's
+ * registers on its own, in the order the threads asked, so lines never mix on
+ * the wire; WS lets other lines through between its polls, and RT between
+ * its lines and during its pauses.
  */
 #ifndef ORVEXPORTIO_H
 #define ORVEXPORTIO_H

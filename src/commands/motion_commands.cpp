@@ -4,16 +4,15 @@
 
 #include "commands/axis.h"
 #include "commands/command_line.h"
-#include "commands/constants.h"
 #include "commands/conversion.h"
-#include "link/link.h"
+#include "commands/exchange.h"
 #include "orvexportio.h"
 
 namespace orvex::commands {
 namespace {
 
 int Send(const CommandLine& line) {
-  return link::SendCommand(line.View(), PORT_BASE);
+  return SendLine(line.View());
 }
 
 // "1PA 250\r": the mnemonic, one space, the count in signed decimal.

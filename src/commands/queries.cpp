@@ -10,35 +10,19 @@
 #include "commands/axis.h"
 #include "commands/command_line.h"
 #include "commands/constants.h"
+#include "commands/exchange.h"
 #include "commands/position_text.h"
 #include "link/clock.h"
-#include "link/link.h"
 #include "orvexportio.h"
 
 namespace orvex::commands {
 namespace {
 
-constexpr std::size_t kReplyBufferSize = 80;
 constexpr std::uint8_t kAxis1Moving = 0x01;
 constexpr std::uint8_t kAxis2Moving = 0x02;
 
 // How long WS keeps asking a controller that no longer answers, in seconds.
 constexpr double STATUS_SILENCE_BOUND = 1.0;
-
-struct ReplyLine {
-  bool exchanged = false;
-  std::array<std::uint8_t, kReplyBufferSize> bytes{};
-  std::size_t length = 0;
-};
-
-ReplyLine Exchange(std::string_view query) {
-  ReplyLine reply;
-  if (link::SendCommand(query, PORT_BASE) == 0) return reply;
-  const link::ReplyResult received = link::ReadReply(reply.bytes, PORT_BASE);
-  reply.exchanged = received.delivered == 1;
-  reply.length = received.length;
-  return reply;
-}
 
 bool AxesDone(signed char axis, std::uint8_t status) {
   switch (axis) {
@@ -69,19 +53,18 @@ bool AddressesAnAxis(signed char axis) {
 
 std::optional<double> QueryPosition(signed char axis) {
   if (axis != AXIS_1 && axis != AXIS_2) return std::nullopt;
-  const ReplyLine reply = Exchange(CommandLine::ForAxis(axis).Text("TP").End().View());
-  if (!reply.exchanged) return std::nullopt;
-  const std::optional<float> counts =
-      ParsePositionReply(std::span(reply.bytes).first(reply.length));
+  const QueryReply reply = Query(CommandLine::ForAxis(axis).Text("TP").End().View());
+  if (!reply.answered) return std::nullopt;
+  const std::optional<float> counts = ParsePositionReply(reply.Received());
   if (!counts) return std::nullopt;
   return static_cast<double>(*counts) / COUNTS_PER_UNIT;
 }
 
 StatusReply QueryStatus() {
-  const ReplyLine reply = Exchange("TS\r");
+  const QueryReply reply = Query("TS\r");
   StatusReply status;
-  status.exchanged = reply.exchanged;
-  if (reply.exchanged) {
+  status.exchanged = reply.answered;
+  if (reply.answered) {
     std::copy_n(reply.bytes.begin(), std::min(reply.length, status.first_bytes.size()),
                 status.first_bytes.begin());
   }

@@ -5,8 +5,7 @@
 #include <string_view>
 
 #include "commands/axis.h"
-#include "commands/constants.h"
-#include "link/link.h"
+#include "commands/exchange.h"
 #include "orvexportio.h"
 #include "port/platform.h"
 
@@ -50,7 +49,7 @@ int RunSetupSequence(std::span<const SetupStep> steps) {
       port::PauseMilliseconds(SETUP_PAUSE_MS);
       continue;
     }
-    const bool delivered = link::SendCommand(steps[index], PORT_BASE) == 1;
+    const bool delivered = SendLine(steps[index]) == 1;
     if (!delivered && first_line) return 0;
     if (!delivered && index + 1 < steps.size()) return 1;
     first_line = false;
