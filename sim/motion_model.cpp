@@ -31,9 +31,9 @@ void MotionAxis::Stop(Microseconds now) {
 }
 
 void MotionAxis::DefineHome(Microseconds now) {
-  AdvanceTo(now);
-  state_.target -= state_.position;
+  Stop(now);
   state_.position = 0.0;
+  state_.target = 0.0;
 }
 
 void MotionAxis::Reset() {

@@ -29,7 +29,7 @@ class MotionAxis {
   void SetSpeed(double speed) { state_.speed = speed; }
   void SetAcceleration(double acceleration) { state_.acceleration = acceleration; }
   void Stop(Microseconds now);
-  void DefineHome(Microseconds now);
+  void DefineHome(Microseconds now);  // stops the axis where it is and calls that zero
   void AdvanceTo(Microseconds now);
   void Reset();
 

@@ -1,10 +1,12 @@
 #include "virtual_controller.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace orvex::sim {
@@ -46,12 +48,17 @@ double VirtualController::NowSeconds() const {
 }
 
 void VirtualController::Pause(unsigned milliseconds) {
-  const std::lock_guard lock(mutex_);
-  const Microseconds length = Microseconds{milliseconds} * 1000;
-  pauses_[pause_count_ % kPauseCapacity] = {now_, length};
-  ++pause_count_;
-  paused_total_ += length;
-  now_ += length;
+  std::function<void()> observer;
+  {
+    const std::lock_guard lock(mutex_);
+    const Microseconds length = Microseconds{milliseconds} * 1000;
+    pauses_[pause_count_ % kPauseCapacity] = {now_, length};
+    ++pause_count_;
+    paused_total_ += length;
+    now_ += length;
+    observer = pause_observer_;
+  }
+  if (observer) observer();
 }
 
 // ---- The handshake, from the controller's side ----------------------------------
@@ -150,7 +157,23 @@ void VirtualController::CompleteLine() {
     std::copy_n(queued_reply_.begin(), *answer, reply_.begin());
     queued_reply_length_.reset();
   }
-  if (answer) StartReply(*answer);
+  if (answer) StartReply(ApplyReplyFaults(*answer));
+}
+
+std::size_t VirtualController::ApplyReplyFaults(std::size_t length) {
+  if (faults_.endless_reply) return std::min<std::size_t>(length, 1);
+  if (faults_.binary_replies) {
+    length = kBinaryReply.size();
+    std::copy(kBinaryReply.begin(), kBinaryReply.end(), reply_.begin());
+  }
+  if (faults_.overlong_replies && length > 0) {
+    const std::size_t padding = std::min(kOverlongPadding, kReplyCapacity - length);
+    const std::uint8_t last = reply_[length - 1];
+    std::fill_n(reply_.begin() + static_cast<std::ptrdiff_t>(length - 1), padding, '7');
+    length += padding;
+    reply_[length - 1] = last;
+  }
+  return length;
 }
 
 void VirtualController::StartReply(std::size_t length) {
@@ -170,6 +193,7 @@ std::uint8_t VirtualController::NextReplyByte() const {
 void VirtualController::RecordLine(const ReceivedLine& line) {
   transcript_[lines_received_ % kTranscriptCapacity] = line;
   ++lines_received_;
+  if (line_observer_) line_observer_(line);
 }
 
 // ---- Test side ----------------------------------------------------------------
@@ -187,6 +211,8 @@ void VirtualController::Reset() {
   lines_received_ = 0;
   pause_count_ = 0;
   paused_total_ = 0;
+  pause_observer_ = nullptr;
+  line_observer_ = nullptr;
   queued_reply_length_.reset();
   interpreter_.Reset();
   ToIdle();
@@ -216,6 +242,16 @@ void VirtualController::QueueReply(std::string_view bytes) {
   const std::size_t length = std::min(bytes.size(), kReplyCapacity);
   std::copy_n(bytes.begin(), length, queued_reply_.begin());
   queued_reply_length_ = length;
+}
+
+void VirtualController::SetLineObserver(std::function<void(const ReceivedLine&)> observer) {
+  const std::lock_guard lock(mutex_);
+  line_observer_ = std::move(observer);
+}
+
+void VirtualController::SetPauseObserver(std::function<void()> observer) {
+  const std::lock_guard lock(mutex_);
+  pause_observer_ = std::move(observer);
 }
 
 AxisState VirtualController::Axis(std::size_t index) {

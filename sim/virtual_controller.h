@@ -15,6 +15,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -66,9 +67,17 @@ struct Faults {
   std::uint8_t reply_standing_value = kShowsReady;
   // After this many bytes of a reply the controller stops offering the rest.
   std::optional<std::size_t> reply_stops_after;
-  // Replies never end: after their bytes the controller keeps offering '9'.
+  // Replies never end: after their first byte the controller keeps offering
+  // '9' and never a line feed.
   bool endless_reply = false;
+  // Every reply carries kOverlongPadding extra '7's before its last byte.
+  bool overlong_replies = false;
+  // Every reply is replaced by kBinaryReply: NUL and bytes above 0x7F.
+  bool binary_replies = false;
 };
+
+inline constexpr std::size_t kOverlongPadding = 300;
+inline constexpr std::string_view kBinaryReply{"\x00\x80\xFF\xC3\r\n", 6};
 
 struct PauseRecord {
   Microseconds started_at = 0;
@@ -99,6 +108,13 @@ class VirtualController {
   // An axis (0 for axis 1, 1 for axis 2) as it stands at the present virtual time.
   AxisState Axis(std::size_t index);
   std::uint64_t UnknownCommands() const;
+
+  // Called with every line as it completes, under the controller's own lock:
+  // the observer must not touch the controller or the library.
+  void SetLineObserver(std::function<void(const ReceivedLine&)> observer);
+  // Called on the pausing thread at the end of every pause, outside the
+  // controller's own lock, so it may drive the controller from other threads.
+  void SetPauseObserver(std::function<void()> observer);
 
   Microseconds Now() const;
   void AdvanceClock(Microseconds by);
@@ -132,6 +148,7 @@ class VirtualController {
   void TakeByte(std::uint8_t byte);
   void CompleteLine();
   void StartReply(std::size_t length);
+  std::size_t ApplyReplyFaults(std::size_t length);
   void RecordLine(const ReceivedLine& line);
   bool ReplyExhausted() const;
   std::uint8_t NextReplyByte() const;
@@ -156,6 +173,8 @@ class VirtualController {
   std::array<PauseRecord, kPauseCapacity> pauses_{};
   std::size_t pause_count_ = 0;
   Microseconds paused_total_ = 0;
+  std::function<void()> pause_observer_;
+  std::function<void(const ReceivedLine&)> line_observer_;
 
   std::array<std::uint8_t, kReplyCapacity> queued_reply_{};
   std::optional<std::size_t> queued_reply_length_;
