@@ -18,6 +18,13 @@ constexpr std::uint8_t kStrobe = 0x80;
 constexpr std::uint8_t kRelease = 0x00;
 constexpr std::uint8_t kEmptyBus = 0xFF;
 
+struct ThreadClock {
+  std::uint64_t epoch = 0;
+  Microseconds now = 0;
+};
+
+thread_local ThreadClock this_thread_clock;
+
 }  // namespace
 
 // ---- Host side --------------------------------------------------------------
@@ -29,7 +36,7 @@ std::uint8_t VirtualController::ReadPort(std::uint16_t address) {
   std::uint8_t value = kEmptyBus;
   if (address == kHandshakeRegister) value = ReadHandshake();
   if (address == kDataRegister) value = data_register_;
-  now_ += kPortAccessCost;
+  Spend(kPortAccessCost);
   return value;
 }
 
@@ -39,12 +46,12 @@ void VirtualController::WritePort(std::uint16_t address, std::uint8_t value) {
   ++port_writes_;
   if (address == kHandshakeRegister) WriteHandshake(value);
   if (address == kDataRegister && phase_ != Phase::ReplyStanding) data_register_ = value;
-  now_ += kPortAccessCost;
+  Spend(kPortAccessCost);
 }
 
-double VirtualController::NowSeconds() const {
+double VirtualController::NowSeconds() {
   const std::lock_guard lock(mutex_);
-  return static_cast<double>(now_) / 1e6;
+  return static_cast<double>(ThreadNow()) / 1e6;
 }
 
 void VirtualController::Pause(unsigned milliseconds) {
@@ -52,13 +59,24 @@ void VirtualController::Pause(unsigned milliseconds) {
   {
     const std::lock_guard lock(mutex_);
     const Microseconds length = Microseconds{milliseconds} * 1000;
-    pauses_[pause_count_ % kPauseCapacity] = {now_, length};
+    pauses_[pause_count_ % kPauseCapacity] = {ThreadNow(), length};
     ++pause_count_;
     paused_total_ += length;
-    now_ += length;
+    Spend(length);
     observer = pause_observer_;
   }
   if (observer) observer();
+}
+
+Microseconds& VirtualController::ThreadNow() {
+  if (this_thread_clock.epoch != epoch_) this_thread_clock = {epoch_, now_};
+  return this_thread_clock.now;
+}
+
+void VirtualController::Spend(Microseconds length) {
+  Microseconds& thread_now = ThreadNow();
+  thread_now += length;
+  now_ = std::max(now_, thread_now);
 }
 
 // ---- The handshake, from the controller's side ----------------------------------
@@ -202,6 +220,7 @@ void VirtualController::Reset() {
   const std::lock_guard lock(mutex_);
   faults_ = Faults{};
   now_ = 0;
+  ++epoch_;
   bytes_taken_ = 0;
   port_reads_ = 0;
   port_writes_ = 0;
@@ -272,7 +291,7 @@ Microseconds VirtualController::Now() const {
 
 void VirtualController::AdvanceClock(Microseconds by) {
   const std::lock_guard lock(mutex_);
-  now_ += by;
+  Spend(by);
 }
 
 std::uint64_t VirtualController::PortReads() const {

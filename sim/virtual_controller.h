@@ -4,7 +4,11 @@
 //
 // It runs on a virtual clock: every port access costs one microsecond and a
 // pause advances the clock by its length, so time-outs come out exactly and
-// do not depend on the speed of the machine. It keeps a transcript of the
+// do not depend on the speed of the machine. Each host thread lives on its
+// own virtual timeline (its accesses and pauses advance it, and its clock
+// readings show it), so one thread's pause does not eat into the readiness
+// window of another; the controller's own time (motion, line times) is the
+// furthest any thread has got. It keeps a transcript of the
 // lines it received, counts port accesses, and can be told to misbehave
 // through named fault settings.
 //
@@ -94,7 +98,7 @@ class VirtualController {
   // Host side: the platform touch points.
   std::uint8_t ReadPort(std::uint16_t address);
   void WritePort(std::uint16_t address, std::uint8_t value);
-  double NowSeconds() const;
+  double NowSeconds();
   void Pause(unsigned milliseconds);
 
   // Test side.
@@ -153,12 +157,15 @@ class VirtualController {
   bool ReplyExhausted() const;
   std::uint8_t NextReplyByte() const;
   std::size_t KeptLines() const;
+  Microseconds& ThreadNow();
+  void Spend(Microseconds length);
   void ToIdle();
 
   mutable std::mutex mutex_;
   Faults faults_;
   Phase phase_ = Phase::Idle;
   Microseconds now_ = 0;
+  std::uint64_t epoch_ = 1;  // a new one on every reset, so each thread's clock starts over
   std::uint8_t data_register_ = 0;
   std::uint64_t bytes_taken_ = 0;
   std::uint64_t port_reads_ = 0;
