@@ -37,7 +37,8 @@ void ORVEX_CALL orvexsim_fault_never_acknowledges_byte(int byte);
 /* The controller stops offering a reply after `bytes` of it. */
 void ORVEX_CALL orvexsim_fault_reply_stops_after(int bytes);
 
-/* Replies never end: after their bytes the controller keeps offering '9'. */
+/* Replies never end: after their first byte the controller keeps offering
+   '9' and never a line feed. */
 void ORVEX_CALL orvexsim_fault_endless_reply(void);
 
 /* The next query is answered with these bytes instead of the controller's
