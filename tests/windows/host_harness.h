@@ -102,8 +102,9 @@ struct Controller {
 // orvexportio.dll, loaded on first use; the program stops when it cannot be.
 const Library& TheLibrary();
 
-// The simulated driver library `name`, loaded on first use, with its
-// controller reset to healthy and idle.
+// The simulated driver library's controller, reset to healthy and idle. The
+// library is loaded by name on the first call; later names are ignored, as
+// each suite runs in a process of its own with one driver library.
 const Controller& FreshController(const wchar_t* name = L"DlPortIO.dll");
 
 bool IsLoaded(const wchar_t* module_name);
