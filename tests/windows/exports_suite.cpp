@@ -1,0 +1,212 @@
+// Every export of orvexportio.dll through the simulated DlPortIO.dll.
+#include <bit>
+#include <cstdint>
+#include <string>
+
+#include "host_harness.h"
+#include "suites.h"
+
+namespace orvex::wintest {
+namespace {
+
+void DriverIsLoadedOnFirstUse(Expect& expect) {
+  const Library& library = TheLibrary();
+  expect.That(!IsLoaded(L"DlPortIO.dll"), "DlPortIO.dll loaded with orvexportio.dll");
+  expect.Equal(library.ma(3, 1.0F), 3, "MA(3, 1.0), which needs no port");
+  expect.That(!IsLoaded(L"DlPortIO.dll"), "DlPortIO.dll loaded without a port access");
+  const Controller& controller = FreshController();
+  expect.Equal(library.st(1), 1, "ST(1)");
+  expect.Equal(controller.Received(), Lines{"1ST\r"}, "lines");
+}
+
+struct ExportCall {
+  const char* call;
+  double (*run)(const Library&);
+  double result;
+  Lines lines;
+};
+
+const ExportCall kExportCalls[] = {
+    {"MA(0, 2.5)",
+     [](const Library& l) -> double { return l.ma(0, 2.5F); },
+     1,
+     {"1PA 250\r", "2PA 250\r"}},
+    {"MA(1, -0.75)", [](const Library& l) -> double { return l.ma(1, -0.75F); }, 1, {"1PA -75\r"}},
+    {"MR(2, 12.0)", [](const Library& l) -> double { return l.mr(2, 12.0F); }, 1, {"2PR 1200\r"}},
+    {"SV(0, -1.0)",
+     [](const Library& l) -> double { return l.sv(0, -1.0F); },
+     1,
+     {"1VA4294967196\r", "2VA4294967196\r"}},
+    {"ST(0)", [](const Library& l) -> double { return l.st(0); }, 1, {"1ST\r", "2ST\r"}},
+    {"DH(2)", [](const Library& l) -> double { return l.dh(2); }, 1, {"2DH\r"}},
+    {"GH(1)", [](const Library& l) -> double { return l.gh(1); }, 1, {"1PA 0\r"}},
+    {"TP(2)", [](const Library& l) -> double { return l.tp(2); }, 0.0, {"2TP\r"}},
+    {"OK()", [](const Library& l) -> double { return l.ok(); }, 1, {"1TP\r"}},
+    {"MT(0)", [](const Library& l) -> double { return l.mt(0); }, 1, {"TS\r"}},
+    {"WS(2)", [](const Library& l) -> double { return l.ws(2); }, 1, {"TS\r"}},
+    {"MA(3, 1.0)", [](const Library& l) -> double { return l.ma(3, 1.0F); }, 3, {}},
+    {"ST(-1)", [](const Library& l) -> double { return l.st(-1); }, -1, {}},
+    {"TP(0)", [](const Library& l) -> double { return l.tp(0); }, kPositionError, {}},
+    {"WS(5)", [](const Library& l) -> double { return l.ws(5); }, 5, {}},
+};
+
+void EveryExportSendsItsLines(Expect& expect) {
+  for (const ExportCall& call : kExportCalls) {
+    const Controller& controller = FreshController();
+    expect.Equal(call.run(TheLibrary()), call.result, call.call);
+    expect.Equal(controller.Received(), call.lines, std::string(call.call) + " lines");
+    expect.Equal(controller.protocol_errors(), 0, std::string(call.call) + " protocol errors");
+  }
+}
+
+struct SetupCase {
+  signed char axis;
+  int result;
+  Lines lines;
+  double paused;
+};
+
+void SetupSequenceSendsItsLinesWithItsPauses(Expect& expect) {
+  const SetupCase cases[] = {
+      {1, 1, {"1FI11\r", "1VA1000;AC50000\r", "1FM3\r", "1DH\r"}, 0.150},
+      {2, 1, {"2FI11\r", "2VA1000;AC50000\r", "2FM3\r", "2DH\r"}, 0.100},
+      {0,
+       1,
+       {"1FI11\r", "1VA1000;AC50000\r", "1FM03\r", "1DH\r", "2FI11\r", "2VA1000;AC50000\r",
+        "2FM03\r", "2DH\r"},
+       0.300},
+      {7, 7, {}, 0.0},
+  };
+  for (const SetupCase& setup : cases) {
+    const Controller& controller = FreshController();
+    const std::string call = "RT(" + std::to_string(setup.axis) + ")";
+    double seconds = 0.0;
+    expect.Equal(Timed([&] { return TheLibrary().rt(setup.axis); }, seconds), setup.result, call);
+    expect.Equal(controller.Received(), setup.lines, call + " lines");
+    expect.Within(seconds, setup.paused, setup.paused + 2.0, call);
+  }
+}
+
+// A short move: WS asks about a thousand times before the axis stops.
+void MoveWaitAndReadBack(Expect& expect) {
+  const Controller& controller = FreshController();
+  const Library& library = TheLibrary();
+  expect.Equal(library.sv(1, 10.0F), 1, "SV(1, 10.0)");
+  expect.Equal(library.ma(1, 0.25F), 1, "MA(1, 0.25)");
+  expect.Equal(library.mt(1), 0, "MT(1) while axis 1 moves");
+  expect.Equal(library.mt(2), 1, "MT(2) while axis 1 moves");
+  expect.Equal(library.ws(1), 1, "WS(1)");
+  expect.Equal(library.mt(0), 1, "MT(0) after WS");
+  expect.Equal(library.tp(1), 0.25F, "TP(1) after WS");
+  const Lines received = controller.Received();
+  expect.That(received.size() >= 6, "lines received");
+  if (received.size() >= 6) {
+    expect.Equal(Lines(received.begin(), received.begin() + 4),
+                 Lines{"1VA1000\r", "1PA 25\r", "TS\r", "TS\r"}, "first lines");
+    expect.Equal(received.back(), std::string("1TP\r"), "last line");
+  }
+  expect.Equal(controller.protocol_errors(), 0, "protocol errors");
+}
+
+// ---- Calling convention -------------------------------------------------------
+
+struct SlotCall {
+  int removed;           // bytes of arguments the function took off the stack
+  std::uint32_t eax;     // an int result
+  float x87_top = 0.0F;  // a float result
+};
+
+// Pushes two 32-bit argument slots as a C caller does, calls `function`, and
+// notes how far the stack pointer moved before the caller removes them.
+SlotCall CallWithTwoSlots(void (*function)(), std::uint32_t first, std::uint32_t second) {
+  SlotCall call{};
+  asm volatile(
+      "movl %%esp, %%edi\n\t"
+      "pushl %[second]\n\t"
+      "pushl %[first]\n\t"
+      "call *%[function]\n\t"
+      "movl %%esp, %%ecx\n\t"
+      "subl %%edi, %%ecx\n\t"
+      "addl $8, %%ecx\n\t"
+      "movl %%edi, %%esp\n\t"
+      : "=a"(call.eax), "=c"(call.removed)
+      : [function] "r"(function), [first] "r"(first), [second] "r"(second)
+      : "edx", "edi", "memory", "cc");
+  return call;
+}
+
+// The same for a function with a float result, which it leaves on the x87 stack.
+SlotCall CallWithTwoSlotsForFloat(void (*function)(), std::uint32_t first, std::uint32_t second) {
+  SlotCall call{};
+  asm volatile(
+      "movl %%esp, %%edi\n\t"
+      "pushl %[second]\n\t"
+      "pushl %[first]\n\t"
+      "call *%[function]\n\t"
+      "movl %%esp, %%ecx\n\t"
+      "subl %%edi, %%ecx\n\t"
+      "addl $8, %%ecx\n\t"
+      "movl %%edi, %%esp\n\t"
+      "fstps %[top]\n\t"
+      : "=c"(call.removed), [top] "=m"(call.x87_top)
+      : [function] "r"(function), [first] "r"(first), [second] "r"(second)
+      : "eax", "edx", "edi", "memory", "cc");
+  return call;
+}
+
+template <typename Function>
+void (*Untyped(Function function))() {
+  return reinterpret_cast<void (*)()>(function);
+}
+
+// Hosts push a whole 32-bit slot for the axis code, with anything in its upper
+// bytes; only the low byte counts.
+constexpr std::uint32_t kAxis3Slot = 0xABCD'0103;
+constexpr std::uint32_t kAxis1Slot = 0x0000'0101;
+const std::uint32_t kValueSlot = std::bit_cast<std::uint32_t>(2.5F);
+
+void ExportsLeaveTheirArgumentsToTheCaller(Expect& expect) {
+  const Library& library = TheLibrary();
+  const struct {
+    const char* name;
+    void (*function)();
+  } int_exports[] = {
+      {"MA", Untyped(library.ma)}, {"MR", Untyped(library.mr)}, {"SV", Untyped(library.sv)},
+      {"RT", Untyped(library.rt)}, {"ST", Untyped(library.st)}, {"WS", Untyped(library.ws)},
+      {"DH", Untyped(library.dh)}, {"GH", Untyped(library.gh)}, {"MT", Untyped(library.mt)},
+      {"OK", Untyped(library.ok)},
+  };
+  for (const auto& tested : int_exports) {
+    FreshController();
+    const SlotCall call = CallWithTwoSlots(tested.function, kAxis3Slot, kValueSlot);
+    expect.Equal(call.removed, 0, std::string(tested.name) + " removed argument bytes");
+    if (std::string(tested.name) != "MT" && std::string(tested.name) != "OK") {
+      expect.Equal(call.eax, 3U, std::string(tested.name) + " with axis slot 0xABCD0103");
+    }
+  }
+  FreshController();
+  const SlotCall tp = CallWithTwoSlotsForFloat(Untyped(library.tp), kAxis3Slot, kValueSlot);
+  expect.Equal(tp.removed, 0, "TP removed argument bytes");
+  expect.Equal(tp.x87_top, ORVEX_POSITION_ERROR, "TP with axis slot 0xABCD0103");
+
+  const Controller& controller = FreshController();
+  expect.Equal(CallWithTwoSlots(Untyped(library.ma), kAxis1Slot, kValueSlot).eax, 1U,
+               "MA with axis slot 0x101 and 2.5");
+  expect.Equal(controller.Received(), Lines{"1PA 250\r"}, "MA with axis slot 0x101 lines");
+}
+
+const Case kCases[] = {
+    {"DriverIsLoadedOnFirstUse", DriverIsLoadedOnFirstUse},
+    {"EveryExportSendsItsLines", EveryExportSendsItsLines},
+    {"SetupSequenceSendsItsLinesWithItsPauses", SetupSequenceSendsItsLinesWithItsPauses},
+    {"MoveWaitAndReadBack", MoveWaitAndReadBack},
+    {"ExportsLeaveTheirArgumentsToTheCaller", ExportsLeaveTheirArgumentsToTheCaller},
+};
+
+}  // namespace
+
+Suite ExportsSuite() {
+  return {"exports", kCases};
+}
+
+}  // namespace orvex::wintest
