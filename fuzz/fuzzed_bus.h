@@ -14,9 +14,10 @@ using Microseconds = std::uint64_t;
 // A handshake value that makes the clock jump instead of being shown.
 inline constexpr std::uint8_t kClockJump = 0xEE;
 inline constexpr Microseconds kClockJumpLength = 5'000;
-// After the input: the handshake reads busy and every access takes 1 ms.
+// After the input: the handshake reads busy and every access takes 0.5 ms
+// (time flies, but no gap between two polls looks like a stalled host).
 inline constexpr std::uint8_t kQuietValue = 0x01;
-inline constexpr Microseconds kQuietAccessCost = 1'000;
+inline constexpr Microseconds kQuietAccessCost = 500;
 inline constexpr Microseconds kAccessCost = 1;
 
 struct BusRecord {

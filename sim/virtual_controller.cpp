@@ -37,6 +37,7 @@ std::uint8_t VirtualController::ReadPort(std::uint16_t address) {
   if (address == kHandshakeRegister) value = ReadHandshake();
   if (address == kDataRegister) value = data_register_;
   Spend(kPortAccessCost);
+  if (address == kHandshakeRegister) StallHostWhenDue();
   return value;
 }
 
@@ -103,6 +104,13 @@ std::uint8_t VirtualController::ReadHandshake() {
       break;
   }
   return faults_.stuck_handshake.value_or(shown);
+}
+
+void VirtualController::StallHostWhenDue() {
+  ++handshake_looks_;
+  const auto& stall = faults_.host_stall;
+  if (!stall || handshake_looks_ < stall->after_looks) return;
+  if (handshake_looks_ == stall->after_looks || stall->every_look) Spend(stall->length);
 }
 
 std::uint8_t VirtualController::ShowWhenIdle() {
@@ -240,6 +248,7 @@ void VirtualController::Reset() {
 void VirtualController::SetFaults(const Faults& faults) {
   const std::lock_guard lock(mutex_);
   faults_ = faults;
+  handshake_looks_ = 0;
 }
 
 void VirtualController::ClearFaults() {

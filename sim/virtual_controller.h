@@ -74,6 +74,15 @@ struct Faults {
   // Replies never end: after their first byte the controller keeps offering
   // '9' and never a line feed.
   bool endless_reply = false;
+  // Not the controller's fault: the host thread is descheduled for `length`
+  // right after its `after_looks`-th look at the handshake register, and,
+  // with `every_look`, after each look from then on.
+  struct HostStall {
+    std::uint64_t after_looks = 0;
+    Microseconds length = 0;
+    bool every_look = false;
+  };
+  std::optional<HostStall> host_stall;
   // Every reply carries kOverlongPadding extra '7's before its last byte.
   bool overlong_replies = false;
   // Every reply is replaced by kBinaryReply: NUL and bytes above 0x7F.
@@ -144,6 +153,7 @@ class VirtualController {
   };
 
   std::uint8_t ReadHandshake();
+  void StallHostWhenDue();
   std::uint8_t ShowWhenIdle();
   bool ReadinessWithheld();
   void WriteHandshake(std::uint8_t value);
@@ -168,6 +178,7 @@ class VirtualController {
   std::uint64_t epoch_ = 1;  // a new one on every reset, so each thread's clock starts over
   std::uint8_t data_register_ = 0;
   std::uint64_t bytes_taken_ = 0;
+  std::uint64_t handshake_looks_ = 0;  // since the faults were set
   std::uint64_t port_reads_ = 0;
   std::uint64_t port_writes_ = 0;
   std::uint64_t protocol_errors_ = 0;

@@ -89,6 +89,48 @@ TEST_F(LinkTest, ReadinessDelayedBeforeALaterByteCountsPerByte) {
   EXPECT_EQ(controller().BytesTaken(), 6U);
 }
 
+// The host thread loses the processor in the middle of a readiness wait.
+struct StallCase {
+  const char* name;
+  Microseconds ready_after;  // when the controller shows READY
+  Microseconds stall;        // how long the host is away, after its 100th look
+  int expected;
+};
+
+TEST_F(LinkTest, TimeTheHostWasNotRunningIsNotHeldAgainstTheController) {
+  const StallCase cases[] = {
+      {"ready during a long stall", 5'000, 15'000, 1},
+      {"ready only after window and stall", 25'000, 15'000, 0},
+      {"a gap under 1 ms still counts", 9'500, 990, 0},
+      {"a gap over 1 ms does not", 9'500, 1'010, 1},
+  };
+  for (const StallCase& stall : cases) {
+    controller().Reset();
+    SetFaults(
+        {.readiness_delay = Faults::ReadinessDelay{.before_byte = 0, .delay = stall.ready_after},
+         .host_stall = Faults::HostStall{.after_looks = 100, .length = stall.stall}});
+    EXPECT_EQ(SendCommand("1ST\r", kBase), stall.expected) << stall.name;
+  }
+}
+
+TEST_F(LinkTest, DeadControllerStillTimesOutAfterAStall) {
+  SetFaults({.stuck_handshake = 0x81,
+             .host_stall = Faults::HostStall{.after_looks = 100, .length = 15'000}});
+  const Microseconds elapsed = Elapsed([] { EXPECT_EQ(SendCommand("1ST\r", kBase), 0); });
+  EXPECT_GE(elapsed, 15'000U + 9'001U);
+  EXPECT_LE(elapsed, 15'000U + 9'003U);
+}
+
+TEST_F(LinkTest, HostWhosePollsAreAllSlowStillSeesWaitsEnd) {
+  constexpr Microseconds kAllowanceUs = 250'000;
+  SetFaults(
+      {.stuck_handshake = 0x81,
+       .host_stall = Faults::HostStall{.after_looks = 1, .length = 2'000, .every_look = true}});
+  const Microseconds elapsed = Elapsed([] { EXPECT_EQ(SendCommand("1ST\r", kBase), 0); });
+  EXPECT_GE(elapsed, 9'000 + kAllowanceUs);
+  EXPECT_LE(elapsed, 9'000 + kAllowanceUs + 2 * 2'001);
+}
+
 TEST_F(LinkTest, MissedWindowEndsJustAfterNineMilliseconds) {
   SetFaults({.stuck_handshake = 0x81});
   const Microseconds elapsed = Elapsed([] { EXPECT_EQ(SendCommand("1ST\r", kBase), 0); });

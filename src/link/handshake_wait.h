@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "link/clock.h"
+#include "link/link.h"
 #include "port/platform.h"
 
 namespace orvex::link {
@@ -12,12 +13,23 @@ namespace orvex::link {
 // takes the value read or `limit` seconds have passed. A clock reading is
 // taken just before each read; the value counts only when that reading lies
 // before the end of the window, so a value seen at the very edge is a miss.
+// Gaps longer than HOST_STALL between two readings, when this thread was not
+// running, move the end of the window out by their length, up to
+// STALL_ALLOWANCE in all.
 template <typename Accepts>
 bool AwaitHandshake(port::PortAddress handshake, double limit, Accepts accepts) {
-  const double deadline = NowSeconds() + limit;
-  double now = 0.0;
+  double previous = NowSeconds();
+  double deadline = previous + limit;
+  double allowance = STALL_ALLOWANCE;
+  double now = previous;
   do {
     now = NowSeconds();
+    if (now - previous > HOST_STALL && allowance > 0.0) {
+      const double given_back = now - previous < allowance ? now - previous : allowance;
+      deadline += given_back;
+      allowance -= given_back;
+    }
+    previous = now;
   } while (!accepts(port::ReadPortByte(handshake)) && !(now > deadline));
   return now < deadline;
 }

@@ -29,6 +29,17 @@ inline constexpr double HANDSHAKE_WINDOW = 0.009;
 // that dies in the middle of a byte must not hang the host.
 inline constexpr double ACKNOWLEDGE_BOUND = 1.0;
 
+// No poll of the handshake register takes this long. A longer gap between two
+// clock readings of one wait means the host thread was not running (the
+// scheduler gave the processor to another thread, or the machine was
+// suspended); that time is not held against the controller, so a busy host
+// does not cut a line short in the middle.
+inline constexpr double HOST_STALL = 0.001;
+
+// The most stalled time one wait gives back, in seconds, so that a host whose
+// every poll is slow still sees its waits end.
+inline constexpr double STALL_ALLOWANCE = 0.25;
+
 // The most bytes one reply may have, line feed included, before the link gives
 // up on it.
 inline constexpr std::size_t REPLY_BOUND = 1024;
