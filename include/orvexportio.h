@@ -86,8 +86,7 @@ ORVEX_API float ORVEX_CALL TP(signed char axis);
 ORVEX_API int ORVEX_CALL OK(void);
 
 /*
- * MT: sends "TS
-" and reads the status byte (bit 0: axis 1 moving, bit 1:
+ * MT: sends "TS\r" and reads the status byte (bit 0: axis 1 moving, bit 1:
  * axis 2 moving). Returns 1 when the addressed axes are all at rest, 0 while
  * one moves or when the exchange failed. For an axis code other than 0, 1
  * and 2 it returns the first four reply bytes as a little-endian integer
@@ -96,8 +95,7 @@ ORVEX_API int ORVEX_CALL OK(void);
 ORVEX_API int ORVEX_CALL MT(signed char axis);
 
 /*
- * WS: waits until the addressed axes are at rest, asking "TS
-" again and
+ * WS: waits until the addressed axes are at rest, asking "TS\r" again and
  * again, and returns 1. As long as the controller answers, it waits however
  * long the motion takes; once no status exchange has succeeded for about a
  * second it gives up and returns 0. An axis code other than 0, 1 and 2 sends
