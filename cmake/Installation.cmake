@@ -8,7 +8,13 @@ include(CMakePackageConfigHelpers)
 
 set(ORVEX_PACKAGE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/orvexportio)
 
-install(TARGETS orvexportio orvexportio-sim EXPORT orvexportioTargets
+# The virtual-controller build where this platform makes one.
+set(ORVEX_INSTALLED_LIBRARIES orvexportio)
+if(TARGET orvexportio-sim)
+  list(APPEND ORVEX_INSTALLED_LIBRARIES orvexportio-sim)
+endif()
+
+install(TARGETS ${ORVEX_INSTALLED_LIBRARIES} EXPORT orvexportioTargets
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
@@ -52,5 +58,7 @@ function(orvex_pkg_config name library description)
 endfunction()
 orvex_pkg_config(orvexportio orvexportio
   "Drives the two-axis motion controller at I/O ports 0x340 and 0x341")
-orvex_pkg_config(orvexportio-sim orvexportio-sim
-  "The orvexportio functions with a virtual controller behind the ports")
+if(TARGET orvexportio-sim)
+  orvex_pkg_config(orvexportio-sim orvexportio-sim
+    "The orvexportio functions with a virtual controller behind the ports")
+endif()
