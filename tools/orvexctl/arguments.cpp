@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <utility>
 #include <variant>
 
 #include "commands.h"
@@ -92,7 +93,7 @@ std::optional<UsageError> ReadOption(Reader& reader, Request& request) {
     request.trace = true;
   } else if (option == "--simulate" || option == "--library") {
     if (request.library != LibraryChoice::Hardware) {
-      return UsageError{"--simulate and --library exclude each other, and each is given once"};
+      return UsageError{"give one of --simulate and --library, once"};
     }
     if (option == "--simulate") {
       request.library = LibraryChoice::Simulated;
@@ -113,8 +114,9 @@ Checked<signed char> ReadAxis(Reader& reader, const Invocation& invocation) {
   if (reader.AtEnd()) return UsageError{invocation.text + ": missing AXIS"};
   const std::string_view text = reader.Take();
   const std::optional<long long> code = WholeNumber(text);
-  if (!code)
+  if (!code) {
     return UsageError{invocation.text + ": AXIS " + Quoted(text) + " is not a whole number"};
+  }
   if (!AcceptsAxis(command, *code)) {
     return UsageError{invocation.text + ": axis code " + std::string(text) +
                       " is not accepted; it takes " + std::string(AcceptedAxesText(command))};
@@ -127,9 +129,10 @@ Checked<float> ReadValue(Reader& reader, const Invocation& invocation) {
   if (reader.AtEnd()) return UsageError{invocation.text + ": missing " + name};
   const std::string_view text = reader.Take();
   const std::optional<float> value = FiniteNumber(text);
-  if (!value)
+  if (!value) {
     return UsageError{invocation.text + ": " + name + " " + Quoted(text) +
                       " is not a finite number"};
+  }
   if (const auto problem = ValueOutOfRange(invocation.command->value, *value)) {
     return UsageError{invocation.text + ": " + name + " " + std::string(text) + " " + *problem};
   }
