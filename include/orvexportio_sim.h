@@ -19,7 +19,8 @@ extern "C" {
 #endif
 
 /* Makes the controller healthy and idle again, with its clock at zero, its
-   axes at rest at zero and an empty list of received lines. */
+   axes at rest at zero, an empty list of received lines and no line
+   callback. */
 ORVEX_API void ORVEX_CALL orvexsim_reset(void);
 
 /* How many received lines the controller keeps (the most recent 16384). */
@@ -33,6 +34,23 @@ ORVEX_API int ORVEX_CALL orvexsim_line_count(void);
  * or -1 when there is no such line.
  */
 ORVEX_API int ORVEX_CALL orvexsim_line(int index, char* text, int capacity, double* received_at);
+
+/*
+ * Told about each line the moment the controller has taken its carriage
+ * return: `line` holds it as received, carriage return included and
+ * NUL-terminated, `length` its length, and `received_at` the virtual time of
+ * its last byte in seconds (as orvexsim_line gives them). It runs on the
+ * thread that sent the line, in the middle of that transfer and with the
+ * controller locked, so it must not call back into the library, orvexsim_
+ * functions included.
+ */
+typedef void(ORVEX_CALL* orvexsim_line_callback)(const char* line, int length, double received_at,
+                                                 void* context);
+
+/* Has `callback` called, with `context`, for every line received from now on;
+   NULL stops the calls. orvexsim_reset forgets the callback. */
+ORVEX_API void ORVEX_CALL orvexsim_set_line_callback(orvexsim_line_callback callback,
+                                                     void* context);
 
 #ifdef __cplusplus
 }

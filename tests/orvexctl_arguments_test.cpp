@@ -1,0 +1,183 @@
+// orvexctl's command line: what it accepts, and the one-line refusals that
+// come before anything is sent.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "arguments.h"
+#include "commands.h"
+
+namespace orvexctl {
+namespace {
+
+ParsedArguments Parse(std::vector<std::string_view> arguments) {
+  return ParseArguments(arguments);
+}
+
+TEST(OrvexctlArguments, ReadsOptionsAndCommandsInEitherCase) {
+  const ParsedArguments parsed = Parse({"--simulate", "--trace", "MA", "1", "2.5", "tp", "2", "ok",
+                                        "Mr", "0", "-0.019", "sv", "2", "+3", "rt", "0"});
+  ASSERT_TRUE(parsed.request) << parsed.error;
+  const Request& request = *parsed.request;
+  EXPECT_EQ(request.library, LibraryChoice::Simulated);
+  EXPECT_TRUE(request.trace);
+  ASSERT_EQ(request.invocations.size(), 6U);
+  struct Expected {
+    Export function;
+    int axis;
+    float value;
+    std::string text;
+  };
+  const Expected expected[] = {
+      {Export::MA, 1, 2.5F, "MA 1 2.5"}, {Export::TP, 2, 0.0F, "tp 2"},
+      {Export::OK, 0, 0.0F, "ok"},       {Export::MR, 0, -0.019F, "Mr 0 -0.019"},
+      {Export::SV, 2, 3.0F, "sv 2 +3"},  {Export::RT, 0, 0.0F, "rt 0"},
+  };
+  for (std::size_t index = 0; index < std::size(expected); ++index) {
+    const Invocation& invocation = request.invocations[index];
+    SCOPED_TRACE(expected[index].text);
+    EXPECT_EQ(invocation.command->function, expected[index].function);
+    EXPECT_EQ(invocation.axis, expected[index].axis);
+    EXPECT_EQ(invocation.value, expected[index].value);
+    EXPECT_EQ(invocation.text, expected[index].text);
+  }
+}
+
+TEST(OrvexctlArguments, LibraryPathAndHelp) {
+  const ParsedArguments with_path = Parse({"--library", "/opt/lib/x.so", "--trace", "st", "0"});
+  ASSERT_TRUE(with_path.request) << with_path.error;
+  EXPECT_EQ(with_path.request->library, LibraryChoice::Path);
+  EXPECT_EQ(with_path.request->library_path, "/opt/lib/x.so");
+  EXPECT_TRUE(with_path.request->trace);  // checked against the library once it is loaded
+
+  for (const auto& arguments : std::vector<std::vector<std::string_view>>{
+           {"--help"}, {"-h"}, {"--simulate", "--help", "nonsense"}}) {
+    const ParsedArguments help = Parse(arguments);
+    ASSERT_TRUE(help.request) << help.error;
+    EXPECT_TRUE(help.request->help);
+  }
+}
+
+struct RefusalCase {
+  std::vector<std::string_view> arguments;
+  std::string error;
+};
+
+TEST(OrvexctlArguments, BadArgumentsAreRefusedWithOneLine) {
+  const RefusalCase cases[] = {
+      {{}, "no command given"},
+      {{"--simulate"}, "no command given"},
+      {{"--verbose", "ok"}, "unknown option '--verbose'"},
+      {{"--library"}, "--library needs the PATH"},
+      {{"--library", "", "ok"}, "--library needs the PATH"},
+      {{"--simulate", "--library", "x", "ok"}, "give one of --simulate and --library, once"},
+      {{"--simulate", "--simulate", "ok"}, "give one of --simulate and --library, once"},
+      {{"--trace", "ok"}, "--trace needs the virtual-controller build"},
+      {{"move", "1", "2"}, "unknown command 'move'"},
+      {{"ok", "1"}, "unknown command '1' after 'ok'"},
+      {{"ma", "1", "2", "--trace"}, "options go before the first command"},
+      {{"ma"}, "ma: missing AXIS"},
+      {{"ma", "1"}, "ma 1: missing TARGET"},
+      {{"sv", "1"}, "sv 1: missing SPEED"},
+      {{"ma", "one", "2"}, "AXIS 'one' is not a whole number"},
+      {{"st", "1.0"}, "AXIS '1.0' is not a whole number"},
+      {{"st", ""}, "AXIS '' is not a whole number"},
+      {{"st", "99999999999999999999"}, "is not a whole number"},
+      {{"ma", "1", "2.5mm"}, "TARGET '2.5mm' is not a finite number"},
+      {{"ma", "1", "0x10"}, "is not a finite number"},
+      {{"ma", "1", "nan"}, "is not a finite number"},
+      {{"mr", "1", "-inf"}, "is not a finite number"},
+      {{"mr", "1", "1e39"}, "is not a finite number"},
+      {{"mr", "1", "+-5"}, "is not a finite number"},
+      {{"mr", "1", "ok"}, "DISTANCE 'ok' is not a finite number"},
+      {{"ma", "1", "1e8"}, "signed 32-bit count"},
+      {{"ma", "1", "21474838"}, "signed 32-bit count"},
+      {{"mr", "2", "-21474838"}, "signed 32-bit count"},
+      {{"sv", "1", "-1"}, "SPEED -1 must not be negative"},
+      {{"sv", "1", "-0.02"}, "must not be negative"},
+      {{"sv", "1", "42949680"}, "32-bit count"},
+  };
+  for (const RefusalCase& refusal : cases) {
+    const ParsedArguments parsed = Parse(refusal.arguments);
+    std::string typed;
+    for (std::string_view argument : refusal.arguments) typed += " " + std::string(argument);
+    SCOPED_TRACE(typed);
+    EXPECT_FALSE(parsed.request);
+    EXPECT_NE(parsed.error.find(refusal.error), std::string::npos) << parsed.error;
+    EXPECT_EQ(parsed.error.find('\n'), std::string::npos);
+  }
+}
+
+struct AxisCase {
+  std::string_view command;
+  std::vector<std::string_view> accepted;
+  std::vector<std::string_view> refused;
+};
+
+TEST(OrvexctlArguments, EachCommandTakesItsOwnAxisCodes) {
+  const std::vector<std::string_view> both_or_one = {"0", "1", "2"};
+  const std::vector<std::string_view> never = {"-1", "3", "255", "256", "257", "-128"};
+  std::vector<std::string_view> not_both = never;
+  not_both.push_back("0");
+  const AxisCase cases[] = {
+      {"ma", both_or_one, never},   {"mr", both_or_one, never}, {"sv", both_or_one, never},
+      {"st", both_or_one, never},   {"dh", both_or_one, never}, {"gh", both_or_one, never},
+      {"mt", both_or_one, never},   {"ws", both_or_one, never}, {"rt", both_or_one, never},
+      {"tp", {"1", "2"}, not_both},
+  };
+  for (const AxisCase& axes : cases) {
+    const CommandSpec& command = *FindCommand(axes.command);
+    const bool has_value = command.value != ValueKind::None;
+    for (const std::string_view code : axes.accepted) {
+      std::vector<std::string_view> arguments = {axes.command, code};
+      if (has_value) arguments.push_back("1");
+      const ParsedArguments parsed = Parse(arguments);
+      ASSERT_TRUE(parsed.request) << axes.command << " " << code << ": " << parsed.error;
+      EXPECT_EQ(std::to_string(parsed.request->invocations[0].axis), code);
+    }
+    for (const std::string_view code : axes.refused) {
+      std::vector<std::string_view> arguments = {axes.command, code};
+      if (has_value) arguments.push_back("1");
+      const ParsedArguments parsed = Parse(arguments);
+      EXPECT_FALSE(parsed.request) << axes.command << " " << code;
+      EXPECT_NE(parsed.error.find("axis code " + std::string(code) + " is not accepted"),
+                std::string::npos)
+          << parsed.error;
+    }
+  }
+}
+
+TEST(OrvexctlArguments, ValuesUpToTheCountLimitsAreTaken) {
+  struct Limit {
+    std::vector<std::string_view> arguments;
+    float value;
+  };
+  const Limit limits[] = {
+      {{"ma", "1", "21474836"}, 21474836.0F},  // 2147483600 counts
+      {{"mr", "1", "-21474836"}, -21474836.0F},
+      {{"sv", "1", "42949672"}, 42949672.0F},  // 4294967200 counts, sent unsigned
+      {{"sv", "1", "0"}, 0.0F},
+      {{"sv", "1", "-0.001"}, -0.001F},  // truncates to a count of 0
+      {{"ma", "2", "1e3"}, 1000.0F},
+  };
+  for (const Limit& limit : limits) {
+    const ParsedArguments parsed = Parse(limit.arguments);
+    ASSERT_TRUE(parsed.request) << parsed.error;
+    EXPECT_EQ(parsed.request->invocations[0].value, limit.value);
+  }
+}
+
+TEST(OrvexctlArguments, HelpListsEveryCommandWithWhatItSends) {
+  const std::string help = HelpText();
+  for (const CommandSpec& command : Commands()) {
+    const std::string row = "  " + std::string(command.name) + " ";
+    EXPECT_NE(help.find(row), std::string::npos) << command.name;
+    EXPECT_NE(help.find(command.sends), std::string::npos) << command.name;
+  }
+  EXPECT_NE(help.find("exit status"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace orvexctl

@@ -1,0 +1,140 @@
+// How orvexctl finds out why no controller answered on Linux: the cause for
+// each combination of refusals, and the probe on this machine, with and
+// without CAP_SYS_RAWIO.
+#include <gtest/gtest.h>
+#include <linux/capability.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "port_diagnosis.h"
+#include "port_diagnosis_linux.h"
+
+namespace orvexctl {
+namespace {
+
+struct CauseCase {
+  std::string name;
+  LinuxPortAccess access;
+  std::vector<std::string> mentions;
+  std::vector<std::string> never_mentions;
+};
+
+TEST(OrvexctlDiagnosis, EachRefusalHasItsOwnCause) {
+  const std::string program = "/opt/orvex/bin/orvexctl";
+  const CauseCase cases[] = {
+      {"ports granted",
+       {0, ENOENT, true, "none", program},
+       {"reachable", "ioperm granted", "no controller answered at 0x340", "powered"},
+       {"setcap", "lockdown"}},
+      {"only /dev/port",
+       {EPERM, 0, false, "none", program},
+       {"reachable", "/dev/port", "no controller answered at 0x340"},
+       {"setcap"}},
+      {"no port I/O in the kernel",
+       {ENOSYS, ENOENT, false, "", program},
+       {"no port I/O", "ioperm() is not implemented", "no /dev/port"},
+       {"setcap", "lockdown"}},
+      {"no ioperm, /dev/port not allowed",
+       {ENOSYS, EACCES, false, "", program},
+       {"run it as root", "setcap cap_sys_rawio+ep /opt/orvex/bin/orvexctl",
+        "/dev/port: Permission denied"},
+       {"no port I/O"}},
+      {"no capability",
+       {EPERM, EPERM, false, "none", program},
+       {"run it as root", "`sudo setcap cap_sys_rawio+ep /opt/orvex/bin/orvexctl`", "host program",
+        "ioperm: Operation not permitted"},
+       {"lockdown"}},
+      {"lockdown, even for root",
+       {EPERM, EPERM, true, "integrity", program},
+       {"kernel lockdown (integrity)", "even to root", "Secure Boot"},
+       {"setcap"}},
+      {"lockdown and no capability",
+       {EPERM, EPERM, false, "confidentiality", program},
+       {"kernel lockdown (confidentiality)"},
+       {"setcap"}},
+      {"refused with the capability",
+       {EPERM, ENOENT, true, "", program},
+       {"holds CAP_SYS_RAWIO", "security module"},
+       {"setcap"}},
+  };
+  for (const CauseCase& cause : cases) {
+    SCOPED_TRACE(cause.name);
+    const std::string text = ExplainLinuxPortAccess(cause.access);
+    for (const std::string& mention : cause.mentions) {
+      EXPECT_NE(text.find(mention), std::string::npos) << mention << " in: " << text;
+    }
+    for (const std::string& absent : cause.never_mentions) {
+      EXPECT_EQ(text.find(absent), std::string::npos) << absent << " in: " << text;
+    }
+    EXPECT_EQ(text.find('\n'), std::string::npos);
+  }
+}
+
+bool DropRawIoCapability() {
+  (void)prctl(PR_CAPBSET_DROP, CAP_SYS_RAWIO, 0, 0, 0);
+  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3]{};
+  if (syscall(SYS_capget, &header, data) != 0) return false;
+  const unsigned index = CAP_TO_INDEX(CAP_SYS_RAWIO);
+  const unsigned mask = CAP_TO_MASK(CAP_SYS_RAWIO);
+  data[index].effective &= ~mask;
+  data[index].permitted &= ~mask;
+  data[index].inheritable &= ~mask;
+  return syscall(SYS_capset, &header, data) == 0;
+}
+
+// Runs `check` in a child without CAP_SYS_RAWIO; returns its exit code (3:
+// the capability could not be dropped).
+int RunWithoutRawIo(const std::function<bool()>& check) {
+  std::fflush(nullptr);
+  const pid_t child = fork();
+  if (child == 0) {
+    if (!DropRawIoCapability()) _exit(3);
+    _exit(check() ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
+}
+
+TEST(OrvexctlDiagnosis, ProbeOnThisMachineNamesTheRealCause) {
+  const LinuxPortAccess access = ProbeLinuxPortAccess();
+  if (access.ioperm_error == 0 || access.dev_port_error == 0) {
+    GTEST_SKIP() << "this machine lets the test reach the ports";
+  }
+  EXPECT_FALSE(access.program.empty());
+  const std::string cause = ExplainSilentController();
+  if (access.ioperm_error == ENOSYS && access.dev_port_error == ENOENT) {
+    EXPECT_NE(cause.find("this kernel offers no port I/O"), std::string::npos) << cause;
+  } else {
+    EXPECT_EQ(cause.find("no port I/O"), std::string::npos) << cause;
+  }
+}
+
+TEST(OrvexctlDiagnosis, ProbeWithoutRawIoSeesTheMissingCapability) {
+  const int result = RunWithoutRawIo([] {
+    const LinuxPortAccess access = ProbeLinuxPortAccess();
+    const std::string cause = ExplainSilentController();
+    if (access.holds_raw_io || access.ioperm_error == 0 || access.dev_port_error == 0) {
+      return false;
+    }
+    // A kernel with port I/O refuses the unprivileged program; one without
+    // has nothing to grant, whatever the capabilities.
+    if (access.ioperm_error == ENOSYS && access.dev_port_error == ENOENT) {
+      return cause.find("no port I/O") != std::string::npos;
+    }
+    return cause.find("setcap") != std::string::npos || cause.find("lockdown") != std::string::npos;
+  });
+  EXPECT_EQ(result, 0);
+}
+
+}  // namespace
+}  // namespace orvexctl

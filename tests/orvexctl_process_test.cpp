@@ -1,0 +1,277 @@
+// The orvexctl program itself, run as a user runs it: loading the built
+// libraries by path, its output, its exit status.
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "commands.h"
+#include "library_location.h"
+#include "port_diagnosis.h"
+#include "port_diagnosis_linux.h"
+
+extern char** environ;
+
+namespace orvexctl {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Finished {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+std::string Slurp(const fs::path& file) {
+  std::ifstream stream(file, std::ios::binary);
+  std::ostringstream text;
+  text << stream.rdbuf();
+  return text.str();
+}
+
+class ScratchFolder {
+ public:
+  ScratchFolder() {
+    std::string pattern = (fs::temp_directory_path() / "orvexctl-test-XXXXXX").string();
+    path_ = mkdtemp(pattern.data()) != nullptr ? fs::path(pattern) : fs::path();
+  }
+  ~ScratchFolder() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+  }
+  const fs::path& path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
+
+Finished RunProgram(const fs::path& program, const std::vector<std::string>& arguments) {
+  const ScratchFolder scratch;
+  const fs::path out = scratch.path() / "out";
+  const fs::path err = scratch.path() / "err";
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  std::vector<std::string> words = {program.string()};
+  words.insert(words.end(), arguments.begin(), arguments.end());
+  std::vector<char*> argv;
+  for (std::string& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  pid_t child = 0;
+  Finished finished;
+  if (posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environ) == 0) {
+    int status = 0;
+    waitpid(child, &status, 0);
+    finished.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+  posix_spawn_file_actions_destroy(&actions);
+  finished.out = Slurp(out);
+  finished.err = Slurp(err);
+  return finished;
+}
+
+Finished Orvexctl(const std::vector<std::string>& arguments) {
+  return RunProgram(ORVEXCTL_PROGRAM, arguments);
+}
+
+// The commands orvexctl announced with --trace, each with the lines the
+// controller received and the result printed.
+struct TracedCommand {
+  std::string command;
+  std::vector<std::string> wire;  // as printed, escapes and run notes included
+  std::vector<double> times;
+  std::string result;
+};
+
+std::vector<TracedCommand> ParseTrace(const std::string& out) {
+  static const std::regex wire_line(R"(  \[ *([0-9.]+) s\] (.*))");
+  std::vector<TracedCommand> commands;
+  std::istringstream lines(out);
+  std::string line;
+  while (std::getline(lines, line)) {
+    std::smatch match;
+    if (line.starts_with("# ")) {
+      commands.push_back({line.substr(2), {}, {}, {}});
+    } else if (!commands.empty() && std::regex_match(line, match, wire_line)) {
+      commands.back().times.push_back(std::stod(match[1]));
+      commands.back().wire.push_back(match[2]);
+    } else if (!commands.empty()) {
+      commands.back().result = line;
+    }
+  }
+  return commands;
+}
+
+// A shared library that is not ours: the maths library this test runs with
+// (whose functions no sanitizer intercepts).
+std::string UnrelatedLibrary() {
+  Dl_info info{};
+  const auto cosine = static_cast<double (*)(double)>(&::cos);
+  return dladdr(reinterpret_cast<void*>(cosine), &info) != 0 ? info.dli_fname : "";
+}
+
+bool PortsOutOfReach() {
+  const LinuxPortAccess access = ProbeLinuxPortAccess();
+  return access.ioperm_error != 0 && access.dev_port_error != 0;
+}
+
+using Wire = std::vector<std::string>;
+
+TEST(OrvexctlProgram, CommissioningSessionPutsExactlyTheseLinesOnTheWire) {
+  const Finished run = Orvexctl({"--simulate", "--trace", "rt", "0", "ok",  "dh", "0",  "sv",
+                                 "0",          "25",      "ma", "1", "2.5", "ma", "2",  "-0.75",
+                                 "ws",         "0",       "mt", "0", "tp",  "1",  "tp", "2"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+  const std::vector<TracedCommand> commands = ParseTrace(run.out);
+  ASSERT_EQ(commands.size(), 10U) << run.out;
+  const Wire setup = {R"(1FI11\r)", R"(1VA1000;AC50000\r)", R"(1FM03\r)", R"(1DH\r)",
+                      R"(2FI11\r)", R"(2VA1000;AC50000\r)", R"(2FM03\r)", R"(2DH\r)"};
+  struct Expected {
+    std::string command;
+    Wire wire;
+    std::string result;
+  };
+  const Expected expected[] = {
+      {"rt 0", setup, "delivered"},
+      {"ok", {R"(1TP\r)"}, "answered"},
+      {"dh 0", {R"(1DH\r)", R"(2DH\r)"}, "delivered"},
+      {"sv 0 25", {R"(1VA2500\r)", R"(2VA2500\r)"}, "delivered"},
+      {"ma 1 2.5", {R"(1PA 250\r)"}, "delivered"},
+      {"ma 2 -0.75", {R"(2PA -75\r)"}, "delivered"},
+      {"ws 0", {}, "done"},  // its polls are checked below
+      {"mt 0", {R"(TS\r)"}, "done"},
+      {"tp 1", {R"(1TP\r)"}, "2.5"},
+      {"tp 2", {R"(2TP\r)"}, "-0.75"},
+  };
+  for (std::size_t index = 0; index < std::size(expected); ++index) {
+    SCOPED_TRACE(expected[index].command);
+    EXPECT_EQ(commands[index].command, expected[index].command);
+    EXPECT_EQ(commands[index].result, expected[index].result);
+    if (expected[index].command != "ws 0") {
+      EXPECT_EQ(commands[index].wire, expected[index].wire);
+    }
+  }
+  // The wait polled many times: its first poll, then the last with the count.
+  const TracedCommand& wait = commands[6];
+  ASSERT_EQ(wait.wire.size(), 2U);
+  EXPECT_EQ(wait.wire[0], R"(TS\r)");
+  EXPECT_TRUE(std::regex_match(wait.wire[1], std::regex(R"(TS\\r  \(the last of \d+ in a row\))")))
+      << wait.wire[1];
+  EXPECT_GT(wait.times[1] - wait.times[0], 0.1);  // the moves take that long
+  // The set-up's pauses show in the virtual times: none before FI11's
+  // neighbour VA1000;AC50000 on axis 1, 50 ms before each later line.
+  const std::vector<double>& times = commands[0].times;
+  EXPECT_LT(times[1] - times[0], 0.001);
+  for (std::size_t line = 2; line < times.size(); ++line) {
+    EXPECT_GE(times[line] - times[line - 1], 0.050) << setup[line];
+  }
+}
+
+TEST(OrvexctlProgram, BadArgumentsExitTwoBeforeAnythingIsSent) {
+  const std::vector<std::vector<std::string>> cases = {
+      {"--simulate", "--trace", "dh", "0", "tp", "0"},
+      {"--simulate", "--trace", "dh", "0", "fly", "1"},
+      {"--simulate", "--trace", "dh", "0", "ma", "1"},
+      {"--simulate", "--trace", "dh", "0", "ma", "1", "far"},
+      {"--simulate", "--trace", "dh", "0", "st", "257"},
+      {"--trace", "dh", "0"},
+      {},
+  };
+  for (const std::vector<std::string>& arguments : cases) {
+    const Finished run = Orvexctl(arguments);
+    EXPECT_EQ(run.status, 2) << run.err;
+    EXPECT_EQ(run.out, "");  // no "# dh 0", no line on the wire
+    EXPECT_TRUE(run.err.starts_with("orvexctl: ")) << run.err;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+  }
+}
+
+TEST(OrvexctlProgram, HelpListsTheCommands) {
+  const Finished run = Orvexctl({"--help"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, HelpText());
+  EXPECT_EQ(run.err, "");
+}
+
+TEST(OrvexctlProgram, CardBuildWithoutPortsFailsAndNamesTheCause) {
+  if (!PortsOutOfReach()) GTEST_SKIP() << "this machine reaches the ports; the card is not ours";
+  const Finished run = Orvexctl({"ok", "dh", "0"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "no answer\n");
+  EXPECT_EQ(run.err,
+            "orvexctl: ok failed: no controller answered the axis-1 position query\n"
+            "orvexctl: likely cause: " +
+                ExplainSilentController() + "\n");
+}
+
+TEST(OrvexctlProgram, LibraryGivenByPathIsLoadedExactly) {
+  const Finished simulated = Orvexctl({"--library", ORVEX_SIM_LIBRARY, "tp", "1", "mt", "0"});
+  EXPECT_EQ(simulated.status, 0) << simulated.err;
+  EXPECT_EQ(simulated.out, "0\ndone\n");
+
+  const Finished missing = Orvexctl({"--library", "/nonexistent/liborvexportio.so.1", "ok"});
+  EXPECT_EQ(missing.status, 3);
+  EXPECT_TRUE(missing.err.starts_with("orvexctl: cannot load /nonexistent/liborvexportio.so.1: "))
+      << missing.err;
+
+  const Finished not_ours = Orvexctl({"--library", UnrelatedLibrary(), "ok"});
+  EXPECT_EQ(not_ours.status, 3);
+  EXPECT_NE(not_ours.err.find("lacks MA, MR, SV, ST, DH, GH, TP, OK, MT, WS, RT"),
+            std::string::npos)
+      << not_ours.err;
+
+  const Finished card_traced = Orvexctl({"--library", ORVEX_CARD_LIBRARY, "--trace", "ok"});
+  EXPECT_EQ(card_traced.status, 2);
+  EXPECT_EQ(card_traced.out, "");
+  EXPECT_NE(card_traced.err.find("--trace needs the virtual-controller build"), std::string::npos);
+}
+
+// orvexctl copied into a folder of its own, with the library where the test puts it.
+TEST(OrvexctlProgram, FindsTheLibraryBesideItselfOrInTheLibraryFolder) {
+  const ScratchFolder root;
+  const fs::path bin = root.path() / "bin";
+  const fs::path lib = root.path() / "lib";
+  fs::create_directories(bin);
+  fs::create_directories(lib);
+  const fs::path program = bin / "orvexctl";
+  fs::copy_file(ORVEXCTL_PROGRAM, program);
+  const std::string name(SimulatedLibraryName());
+
+  const Finished nowhere = RunProgram(program, {"--simulate", "ok"});
+  EXPECT_EQ(nowhere.status, 3);
+  EXPECT_NE(nowhere.err.find("cannot find " + name), std::string::npos) << nowhere.err;
+  EXPECT_NE(nowhere.err.find((bin / name).string()), std::string::npos) << nowhere.err;
+  EXPECT_NE(nowhere.err.find((lib / name).string()), std::string::npos) << nowhere.err;
+
+  fs::copy_file(ORVEX_SIM_LIBRARY, lib / name);
+  const Finished installed = RunProgram(program, {"--simulate", "ok"});
+  EXPECT_EQ(installed.status, 0) << installed.err;
+  EXPECT_EQ(installed.out, "answered\n");
+
+  // Beside the program comes first: a file there that is no library is taken, and refused.
+  std::ofstream(bin / name) << "not a library";
+  const Finished beside = RunProgram(program, {"--simulate", "ok"});
+  EXPECT_EQ(beside.status, 3);
+  EXPECT_NE(beside.err.find("cannot load " + (bin / name).string()), std::string::npos)
+      << beside.err;
+}
+
+}  // namespace
+}  // namespace orvexctl

@@ -1,0 +1,192 @@
+#include "arguments.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <utility>
+#include <variant>
+
+#include "commands.h"
+
+namespace orvexctl {
+namespace {
+
+constexpr double kCountsPerUnit = 100.0;
+
+struct UsageError {
+  std::string text;
+};
+
+template <typename Value>
+using Checked = std::variant<Value, UsageError>;
+
+std::string Quoted(std::string_view text) {
+  return "'" + std::string(text) + "'";
+}
+
+// The whole text as an integer, or nothing.
+std::optional<long long> WholeNumber(std::string_view text) {
+  long long number = 0;
+  const char* end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, number);
+  if (error != std::errc{} || stop != end || text.empty()) return std::nullopt;
+  return number;
+}
+
+// The whole text as a finite float ("2.5", "-0.75", "+3", "1e3"), or nothing.
+std::optional<float> FiniteNumber(std::string_view text) {
+  if (text.size() > 1 && text.front() == '+' && text[1] != '-') text.remove_prefix(1);
+  float number = 0.0F;
+  const char* end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, number, std::chars_format::general);
+  if (error != std::errc{} || stop != end || text.empty() || !std::isfinite(number)) {
+    return std::nullopt;
+  }
+  return number;
+}
+
+// The count the library will send for `value`: the product truncated toward zero.
+double ControllerCount(float value) {
+  return std::trunc(static_cast<double>(value) * kCountsPerUnit);
+}
+
+std::optional<std::string> ValueOutOfRange(ValueKind kind, float value) {
+  const double count = ControllerCount(value);
+  if (kind == ValueKind::Speed) {
+    if (count < 0.0) return "must not be negative";
+    if (count > static_cast<double>(std::numeric_limits<std::uint32_t>::max())) {
+      return "is beyond the controller's 32-bit count (at most 42949672.95)";
+    }
+    return std::nullopt;
+  }
+  if (count < static_cast<double>(std::numeric_limits<std::int32_t>::min()) ||
+      count > static_cast<double>(std::numeric_limits<std::int32_t>::max())) {
+    return "is beyond the controller's signed 32-bit count (+-21474836.47)";
+  }
+  return std::nullopt;
+}
+
+class Reader {
+ public:
+  explicit Reader(std::span<const std::string_view> arguments) : arguments_(arguments) {}
+
+  bool AtEnd() const { return next_ >= arguments_.size(); }
+  std::string_view Peek() const { return arguments_[next_]; }
+  std::string_view Take() { return arguments_[next_++]; }
+
+ private:
+  std::span<const std::string_view> arguments_;
+  std::size_t next_ = 0;
+};
+
+std::optional<UsageError> ReadOption(Reader& reader, Request& request) {
+  const std::string_view option = reader.Take();
+  if (option == "--help" || option == "-h") {
+    request.help = true;
+  } else if (option == "--trace") {
+    request.trace = true;
+  } else if (option == "--simulate" || option == "--library") {
+    if (request.library != LibraryChoice::Hardware) {
+      return UsageError{"give one of --simulate and --library, once"};
+    }
+    if (option == "--simulate") {
+      request.library = LibraryChoice::Simulated;
+    } else if (reader.AtEnd() || reader.Peek().empty()) {
+      return UsageError{"--library needs the PATH of a library"};
+    } else {
+      request.library = LibraryChoice::Path;
+      request.library_path = std::string(reader.Take());
+    }
+  } else {
+    return UsageError{"unknown option " + Quoted(option)};
+  }
+  return std::nullopt;
+}
+
+Checked<signed char> ReadAxis(Reader& reader, const Invocation& invocation) {
+  const CommandSpec& command = *invocation.command;
+  if (reader.AtEnd()) return UsageError{invocation.text + ": missing AXIS"};
+  const std::string_view text = reader.Take();
+  const std::optional<long long> code = WholeNumber(text);
+  if (!code) {
+    return UsageError{invocation.text + ": AXIS " + Quoted(text) + " is not a whole number"};
+  }
+  if (!AcceptsAxis(command, *code)) {
+    return UsageError{invocation.text + ": axis code " + std::string(text) +
+                      " is not accepted; it takes " + std::string(AcceptedAxesText(command))};
+  }
+  return static_cast<signed char>(*code);
+}
+
+Checked<float> ReadValue(Reader& reader, const Invocation& invocation) {
+  const std::string name(invocation.command->value_name);
+  if (reader.AtEnd()) return UsageError{invocation.text + ": missing " + name};
+  const std::string_view text = reader.Take();
+  const std::optional<float> value = FiniteNumber(text);
+  if (!value) {
+    return UsageError{invocation.text + ": " + name + " " + Quoted(text) +
+                      " is not a finite number"};
+  }
+  if (const auto problem = ValueOutOfRange(invocation.command->value, *value)) {
+    return UsageError{invocation.text + ": " + name + " " + std::string(text) + " " + *problem};
+  }
+  return *value;
+}
+
+Checked<Invocation> ReadInvocation(Reader& reader, const Invocation* previous) {
+  const std::string_view name = reader.Take();
+  Invocation invocation;
+  invocation.command = FindCommand(name);
+  if (invocation.command == nullptr) {
+    std::string text = "unknown command " + Quoted(name);
+    if (name.starts_with("--")) text += " (options go before the first command)";
+    if (previous != nullptr) text += " after " + Quoted(previous->text);
+    return UsageError{text};
+  }
+  invocation.text = std::string(name);
+  if (invocation.command->axes != AxisCodes::None) {
+    Checked<signed char> axis = ReadAxis(reader, invocation);
+    if (auto* error = std::get_if<UsageError>(&axis)) return *error;
+    invocation.axis = std::get<signed char>(axis);
+    invocation.text += " " + std::to_string(invocation.axis);
+  }
+  if (invocation.command->value != ValueKind::None) {
+    const std::string_view typed = reader.AtEnd() ? std::string_view{} : reader.Peek();
+    Checked<float> value = ReadValue(reader, invocation);
+    if (auto* error = std::get_if<UsageError>(&value)) return *error;
+    invocation.value = std::get<float>(value);
+    invocation.text += " " + std::string(typed);
+  }
+  return invocation;
+}
+
+}  // namespace
+
+ParsedArguments ParseArguments(std::span<const std::string_view> arguments) {
+  Reader reader(arguments);
+  Request request;
+  while (!reader.AtEnd() && reader.Peek().starts_with("-") && !request.help) {
+    if (auto error = ReadOption(reader, request)) return {std::nullopt, error->text};
+  }
+  if (request.help) return {request, {}};
+  while (!reader.AtEnd()) {
+    const Invocation* previous =
+        request.invocations.empty() ? nullptr : &request.invocations.back();
+    Checked<Invocation> invocation = ReadInvocation(reader, previous);
+    if (auto* error = std::get_if<UsageError>(&invocation)) return {std::nullopt, error->text};
+    request.invocations.push_back(std::move(std::get<Invocation>(invocation)));
+  }
+  if (request.invocations.empty()) return {std::nullopt, "no command given"};
+  if (request.trace && request.library == LibraryChoice::Hardware) {
+    return {std::nullopt, "--trace needs the virtual-controller build (--simulate)"};
+  }
+  return {request, {}};
+}
+
+}  // namespace orvexctl

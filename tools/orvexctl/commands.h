@@ -1,0 +1,51 @@
+// The commands orvexctl knows: one for each function of the library, named
+// after it, with the arguments it takes and the lines it sends.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace orvexctl {
+
+enum class Export : std::uint8_t { MA, MR, SV, ST, DH, GH, TP, OK, MT, WS, RT };
+
+// Which axis codes a command accepts.
+enum class AxisCodes : std::uint8_t {
+  None,       // no axis argument
+  OneOrTwo,   // 1 or 2
+  BothOrOne,  // 0 (both), 1 or 2
+};
+
+// What a command's value means, which decides the range it may take.
+enum class ValueKind : std::uint8_t {
+  None,
+  Position,  // signed: the count must fit the controller's signed 32 bits
+  Speed,     // not negative: the count must fit 32 unsigned bits
+};
+
+struct CommandSpec {
+  std::string_view name;  // lower case, as typed (in either case)
+  Export function;
+  AxisCodes axes;
+  ValueKind value;
+  std::string_view value_name;  // for messages and the help text
+  std::string_view sends;       // the lines it puts on the wire
+  std::string_view prints;      // what orvexctl prints when it succeeds
+};
+
+std::span<const CommandSpec> Commands();
+
+// The command with this name in either case, or nullptr.
+const CommandSpec* FindCommand(std::string_view name);
+
+bool AcceptsAxis(const CommandSpec& command, long long code);
+
+// "0, 1 or 2" / "1 or 2".
+std::string_view AcceptedAxesText(const CommandSpec& command);
+
+// The full --help text.
+std::string HelpText();
+
+}  // namespace orvexctl

@@ -1,0 +1,95 @@
+// orvexctl: calls the library's functions from the command line, for
+// commissioning the controller and for scripts. It loads the library at run
+// time and looks the functions up by name, exactly as a host program does.
+#include <filesystem>
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "arguments.h"
+#include "commands.h"
+#include "exit_status.h"
+#include "library.h"
+#include "library_loader.h"
+#include "library_location.h"
+#include "port_diagnosis.h"
+#include "runner.h"
+#include "trace.h"
+
+namespace orvexctl {
+namespace {
+
+std::string Joined(const std::vector<std::string>& names) {
+  std::string joined;
+  for (const std::string& name : names) joined += (joined.empty() ? "" : ", ") + name;
+  return joined;
+}
+
+// The library the request names, or nothing after telling why.
+std::optional<std::filesystem::path> LocateLibrary(const Request& request) {
+  if (request.library == LibraryChoice::Path) return std::filesystem::path(request.library_path);
+  const std::string_view name =
+      request.library == LibraryChoice::Simulated ? SimulatedLibraryName() : HardwareLibraryName();
+  const std::filesystem::path tool_folder = ExecutablePath().parent_path();
+  if (auto found = FindLibrary(tool_folder, name)) return found;
+  std::cerr << "orvexctl: cannot find " << name << "; looked at:\n";
+  for (const auto& candidate : LibraryCandidates(tool_folder, name)) {
+    std::cerr << "  " << candidate.string() << '\n';
+  }
+  std::cerr << "give its path with --library PATH\n";
+  return std::nullopt;
+}
+
+std::string SilentVirtualController() {
+  return "the virtual controller did not answer, which it does only when told to misbehave";
+}
+
+int Run(const Request& request) {
+  const std::optional<std::filesystem::path> path = LocateLibrary(request);
+  if (!path) return kLibraryUnusable;
+  std::string error;
+  const std::unique_ptr<DynamicLibrary> library = DynamicLibrary::Open(*path, error);
+  if (!library) {
+    std::cerr << "orvexctl: cannot load " << path->string() << ": " << error << '\n';
+    return kLibraryUnusable;
+  }
+  const BoundLibrary bound = BindExports(*library);
+  if (!bound.missing.empty()) {
+    std::cerr << "orvexctl: " << path->string() << " lacks " << Joined(bound.missing) << '\n';
+    return kLibraryUnusable;
+  }
+  if (request.trace && !bound.virtual_controller) {
+    std::cerr << "orvexctl: --trace needs the virtual-controller build; " << path->string()
+              << " is not one\n";
+    return kBadArguments;
+  }
+  TracePrinter trace(std::cout);
+  if (request.trace) bound.virtual_controller->set_line_callback(TracePrinter::OnLine, &trace);
+  const Session session{
+      bound.exports, bound.virtual_controller ? SilentVirtualController : ExplainSilentController,
+      std::cout, std::cerr, request.trace ? &trace : nullptr};
+  const int status = RunInvocations(session, request.invocations);
+  if (request.trace) bound.virtual_controller->set_line_callback(nullptr, nullptr);
+  return status;
+}
+
+}  // namespace
+}  // namespace orvexctl
+
+int main(int argc, char** argv) {
+  using namespace orvexctl;
+  const std::vector<std::string_view> arguments(argv + 1, argv + argc);
+  const ParsedArguments parsed = ParseArguments(arguments);
+  if (!parsed.request) {
+    std::cerr << "orvexctl: " << parsed.error << " (orvexctl --help lists the commands)\n";
+    return kBadArguments;
+  }
+  if (parsed.request->help) {
+    std::cout << HelpText();
+    return kAllDone;
+  }
+  return Run(*parsed.request);
+}

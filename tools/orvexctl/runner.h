@@ -1,0 +1,41 @@
+// Running the commands against a loaded library and telling what came of them.
+#pragma once
+
+#include <functional>
+#include <ostream>
+#include <span>
+#include <string>
+
+#include "arguments.h"
+#include "library.h"
+#include "trace.h"
+
+namespace orvexctl {
+
+struct Outcome {
+  bool succeeded = false;
+  std::string result;   // the line printed on standard output
+  std::string failure;  // what went wrong, when it did not succeed
+};
+
+// Calls the command's function, and for a 0 from MT also OK, to tell axes
+// that move from a controller that does not answer.
+Outcome RunInvocation(const LibraryExports& library, const Invocation& invocation);
+
+// A position in caller units, as short as it can be written without loss.
+std::string FormatPosition(float position);
+
+struct Session {
+  const LibraryExports& library;
+  std::function<std::string()> likely_cause;  // asked once, after a failure
+  std::ostream& out;
+  std::ostream& err;
+  TracePrinter* trace = nullptr;  // with --trace
+};
+
+// Runs the invocations in order and prints each result. At the first failure
+// it tells on `err` what failed and its likely cause, and stops. Returns the
+// exit status.
+int RunInvocations(const Session& session, std::span<const Invocation> invocations);
+
+}  // namespace orvexctl
