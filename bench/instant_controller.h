@@ -1,0 +1,37 @@
+// The benchmarks' instantly responding controller, seen from the benchmark
+// side. It answers every handshake step on the first look: READY before each
+// command byte, PENDING right after each strobe, a reply byte standing right
+// after each request. It counts every port access and every byte it moved, so
+// a benchmark can hold the link's accesses against the protocol's floor.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+namespace orvex::bench {
+
+struct InstantControllerCounts {
+  std::uint64_t reads = 0;
+  std::uint64_t writes = 0;
+  std::uint64_t command_bytes = 0;  // command bytes taken
+  std::uint64_t command_lines = 0;  // command lines ended by a carriage return
+  std::uint64_t reply_bytes = 0;    // reply bytes handed over
+  std::uint64_t reply_lines = 0;    // reply lines handed over up to their line feed
+  std::uint64_t protocol_errors = 0;
+
+  std::uint64_t Accesses() const { return reads + writes; }
+  // The fewest accesses the handshake allows for what was moved: five per
+  // byte in either direction and one look for READY after each line.
+  std::uint64_t Floor() const {
+    return 5 * (command_bytes + reply_bytes) + command_lines + reply_lines;
+  }
+};
+
+InstantControllerCounts InstantControllerCountsNow();
+
+// The answer to the next "1TP"/"2TP" queries (line feed included), and to "TS".
+// The default answers are "+250\r\n" and "0\r\n" (both axes at rest).
+void SetPositionAnswer(std::string_view answer);
+void SetStatusAnswer(std::string_view answer);
+
+}  // namespace orvex::bench

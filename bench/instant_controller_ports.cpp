@@ -1,0 +1,177 @@
+// The platform seam of the benchmarks that need a controller: port accesses
+// go to a minimal controller that answers every handshake step at once. The
+// clock and the pause are the real ones (src/port/clock_posix.cpp).
+//
+// Nothing here is faster than it has to be nor slower than it must: one
+// switch on the phase per handshake access, so the benchmarks can measure
+// its cost and take it away from the link's.
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "instant_controller.h"
+#include "port/platform.h"
+
+namespace orvex::bench {
+namespace {
+
+constexpr std::uint16_t kDataRegister = 0x340;
+constexpr std::uint16_t kHandshakeRegister = 0x341;
+constexpr std::uint8_t kReady = 0x80;
+constexpr std::uint8_t kPending = 0x00;
+constexpr std::uint8_t kStrobe = 0x80;
+constexpr std::uint8_t kRelease = 0x00;
+constexpr std::uint8_t kEmptyBus = 0xFF;
+constexpr char kCarriageReturn = '\r';
+constexpr std::uint8_t kLineFeed = '\n';
+
+enum class Phase : std::uint8_t {
+  Idle,           // READY
+  ByteTaken,      // a command byte taken: PENDING until released
+  LineAnswered,   // READY for the one look that ends the query line
+  ReplyOffered,   // PENDING: a reply byte waits to be asked for
+  ReplyStanding,  // the reply byte stands on the data register: READY
+};
+
+class Answer {
+ public:
+  explicit Answer(std::string_view text) { Set(text); }
+  void Set(std::string_view text) {
+    length_ = std::min(text.size(), bytes_.size());
+    std::copy_n(text.begin(), length_, bytes_.begin());
+  }
+  std::string_view Text() const { return {bytes_.data(), length_}; }
+
+ private:
+  std::array<char, 128> bytes_{};
+  std::size_t length_ = 0;
+};
+
+struct Controller {
+  Phase phase = Phase::Idle;
+  std::uint8_t data = 0;
+  std::array<char, 3> line_tail{};  // the last three bytes taken
+  std::string_view reply;
+  std::size_t reply_next = 0;
+  Answer position_answer{"+250\r\n"};
+  Answer status_answer{"0\r\n"};
+  InstantControllerCounts counts;
+};
+
+Controller controller;
+
+bool LineEndsWith(std::string_view ending) {
+  return std::string_view(controller.line_tail.data(), controller.line_tail.size()) == ending;
+}
+
+void AnswerLine() {
+  ++controller.counts.command_lines;
+  controller.reply = {};
+  if (LineEndsWith("TP\r")) controller.reply = controller.position_answer.Text();
+  if (LineEndsWith("TS\r")) controller.reply = controller.status_answer.Text();
+  controller.reply_next = 0;
+  controller.phase = controller.reply.empty() ? Phase::Idle : Phase::LineAnswered;
+}
+
+void TakeByte() {
+  ++controller.counts.command_bytes;
+  const char byte = static_cast<char>(controller.data);
+  controller.line_tail = {controller.line_tail[1], controller.line_tail[2], byte};
+  controller.phase = Phase::Idle;
+  if (byte == kCarriageReturn) AnswerLine();
+}
+
+void HandOverReplyByte() {
+  ++controller.counts.reply_bytes;
+  const bool line_ended = controller.data == kLineFeed;
+  const bool exhausted = ++controller.reply_next >= controller.reply.size();
+  if (line_ended) ++controller.counts.reply_lines;
+  controller.phase = line_ended || exhausted ? Phase::Idle : Phase::ReplyOffered;
+}
+
+void Strobe() {
+  if (controller.phase == Phase::Idle) {
+    controller.phase = Phase::ByteTaken;
+  } else if (controller.phase == Phase::ReplyOffered) {
+    controller.data = static_cast<std::uint8_t>(controller.reply[controller.reply_next]);
+    controller.phase = Phase::ReplyStanding;
+  } else {
+    ++controller.counts.protocol_errors;
+  }
+}
+
+void Release() {
+  if (controller.phase == Phase::ByteTaken) {
+    TakeByte();
+  } else if (controller.phase == Phase::ReplyStanding) {
+    HandOverReplyByte();
+  } else {
+    ++controller.counts.protocol_errors;
+  }
+}
+
+std::uint8_t ReadHandshake() {
+  switch (controller.phase) {
+    case Phase::ByteTaken:
+    case Phase::ReplyOffered:
+      return kPending;
+    case Phase::LineAnswered:
+      controller.phase = Phase::ReplyOffered;
+      return kReady;
+    case Phase::Idle:
+    case Phase::ReplyStanding:
+      return kReady;
+  }
+  return kEmptyBus;
+}
+
+void WriteHandshake(std::uint8_t value) {
+  if (value == kStrobe) {
+    Strobe();
+  } else if (value == kRelease) {
+    Release();
+  } else {
+    ++controller.counts.protocol_errors;
+  }
+}
+
+}  // namespace
+
+InstantControllerCounts InstantControllerCountsNow() {
+  return controller.counts;
+}
+
+void SetPositionAnswer(std::string_view answer) {
+  controller.position_answer.Set(answer);
+}
+
+void SetStatusAnswer(std::string_view answer) {
+  controller.status_answer.Set(answer);
+}
+
+}  // namespace orvex::bench
+
+namespace orvex::port {
+
+std::uint8_t ReadPortByte(PortAddress port) {
+  auto& controller = bench::controller;
+  ++controller.counts.reads;
+  const auto address = static_cast<std::uint16_t>(port & 0xFFFF);
+  if (address == bench::kHandshakeRegister) return bench::ReadHandshake();
+  if (address == bench::kDataRegister) return controller.data;
+  return bench::kEmptyBus;
+}
+
+void WritePortByte(PortAddress port, std::uint8_t value) {
+  auto& controller = bench::controller;
+  ++controller.counts.writes;
+  const auto address = static_cast<std::uint16_t>(port & 0xFFFF);
+  if (address == bench::kHandshakeRegister) bench::WriteHandshake(value);
+  if (address == bench::kDataRegister && controller.phase != bench::Phase::ReplyStanding) {
+    controller.data = value;
+  }
+}
+
+}  // namespace orvex::port
