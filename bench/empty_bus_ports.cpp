@@ -1,0 +1,33 @@
+// The platform seam of the window benchmarks: a bus with nothing on it, read
+// as cheaply as a port read can be (one counter increment), and the real
+// steady clock and pause (src/port/clock_posix.cpp).
+#include <cstdint>
+
+#include "empty_bus.h"
+#include "port/platform.h"
+
+namespace orvex::bench {
+namespace {
+
+constexpr std::uint8_t kEmptyBus = 0xFF;
+
+std::uint64_t reads = 0;
+
+}  // namespace
+
+std::uint64_t EmptyBusReads() {
+  return reads;
+}
+
+}  // namespace orvex::bench
+
+namespace orvex::port {
+
+std::uint8_t ReadPortByte(PortAddress /*port*/) {
+  ++bench::reads;
+  return bench::kEmptyBus;
+}
+
+void WritePortByte(PortAddress /*port*/, std::uint8_t /*value*/) {}
+
+}  // namespace orvex::port
