@@ -24,7 +24,9 @@ std::uint64_t ProtocolFloor(std::uint64_t bytes, std::uint64_t lines) {
   return 5 * bytes + lines;
 }
 
-// Accesses one line takes, in either direction, summed over the run.
+// Accesses one line takes, in either direction, summed over the lines that
+// went through. A line the link gave up on (a window that ran out while the
+// host was busy elsewhere) is counted apart, and the controller is set back.
 struct LineTally {
   std::uint64_t bytes_per_line = 0;
   std::uint64_t lines = 0;
@@ -32,9 +34,13 @@ struct LineTally {
   std::uint64_t failures = 0;
 
   void Add(std::uint64_t line_accesses, bool delivered) {
+    if (!delivered) {
+      ++failures;
+      ResetInstantController();
+      return;
+    }
     ++lines;
     accesses += line_accesses;
-    if (!delivered) ++failures;
   }
   double PerLine() const { return static_cast<double>(accesses) / static_cast<double>(lines); }
 };

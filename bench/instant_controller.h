@@ -29,6 +29,12 @@ struct InstantControllerCounts {
 
 InstantControllerCounts InstantControllerCountsNow();
 
+// Back to idle, abandoning a line or a reply in progress, for a benchmark
+// whose transfer the link gave up half-way: on a loaded host a thread held
+// off the processor for longer than a window sees the window run out. The
+// counts stay.
+void ResetInstantController();
+
 // The answer to the next "1TP"/"2TP" queries (line feed included), and to "TS".
 // The default answers are "+250\r\n" and "0\r\n" (both axes at rest).
 void SetPositionAnswer(std::string_view answer);

@@ -143,6 +143,13 @@ InstantControllerCounts InstantControllerCountsNow() {
   return controller.counts;
 }
 
+void ResetInstantController() {
+  controller.phase = Phase::Idle;
+  controller.line_tail = {};
+  controller.reply = {};
+  controller.reply_next = 0;
+}
+
 void SetPositionAnswer(std::string_view answer) {
   controller.position_answer.Set(answer);
 }

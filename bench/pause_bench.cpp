@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "instant_controller.h"
 #include "orvexportio.h"
 #include "port/platform.h"
 #include "samples.h"
@@ -34,7 +35,10 @@ void BM_SetupSequenceAxis1(benchmark::State& state) {
   std::int64_t failures = 0;
   for (auto _ : state) {
     const SteadyClock::time_point start = SteadyClock::now();
-    if (RT(1) != 1) ++failures;
+    if (RT(1) != 1) {
+      ++failures;
+      ResetInstantController();
+    }
     const double elapsed = MillisecondsBetween(start, SteadyClock::now());
     overshoots.Add((elapsed - kAxis1Pauses * kPauseMilliseconds) / kAxis1Pauses);
   }
