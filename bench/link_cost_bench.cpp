@@ -1,7 +1,7 @@
 // The host's cost of the link per port access on whole lines, against the
 // instant controller: the time the link takes per access, less the time the
 // instant controller itself takes for the same accesses when a plain script
-// drives them without the link (no clock, no window, no bounds).
+// drives them without the link (no clock, no window, no bounds, no lock).
 #include <benchmark/benchmark.h>
 
 #include <array>
@@ -11,6 +11,7 @@
 
 #include "instant_controller.h"
 #include "link/link.h"
+#include "orvexportio.h"
 #include "port/platform.h"
 #include "samples.h"
 
@@ -109,6 +110,14 @@ void BM_LinkCostPerAccess_Query(benchmark::State& state) {
       });
 }
 BENCHMARK(BM_LinkCostPerAccess_Query);
+
+// The same command line through the export, MA(1, 2.5): the conversion, the
+// formatting and the lock that holds the registers for the line come on top.
+void BM_LinkCostPerAccess_Export(benchmark::State& state) {
+  MeasureLinkCost(
+      state, [] { return MA(1, 2.5F) == 1; }, [] { ScriptCommandLine(kCommandLine); });
+}
+BENCHMARK(BM_LinkCostPerAccess_Export);
 
 }  // namespace
 }  // namespace orvex::bench
