@@ -26,6 +26,11 @@ class Samples {
 
   void Add(double value) { values_.push_back(value); }
 
+  std::size_t CountAbove(double limit) const {
+    return static_cast<std::size_t>(std::count_if(values_.begin(), values_.end(),
+                                                  [limit](double value) { return value > limit; }));
+  }
+
   // Sets `<name>_min`, `_median`, `_p99` and `_max` to (value - offset) *
   // scale: offset 0 for the durations themselves, the nominal length for an
   // overshoot; scale to print small values in a smaller unit.
