@@ -11,27 +11,26 @@ namespace orvex::link {
 
 // Reads the handshake register over and over, without pause, until `accepts`
 // takes the value read or `limit` seconds have passed. A clock reading is
-// taken just before each read; the value counts only when that reading lies
-// before the end of the window, so a value seen at the very edge is a miss.
-// Gaps longer than HOST_STALL between two readings, when this thread was not
-// running, move the end of the window out by their length, up to
-// STALL_ALLOWANCE in all.
+// taken just before each read (the first one also starts the window); the
+// value counts only when that reading lies before the end of the window, so a
+// value seen at the very edge is a miss. Gaps longer than HOST_STALL between
+// two readings, when this thread was not running, move the end of the window
+// out by their length, up to STALL_ALLOWANCE in all.
 template <typename Accepts>
 bool AwaitHandshake(port::PortAddress handshake, double limit, Accepts accepts) {
-  double previous = NowSeconds();
-  double deadline = previous + limit;
+  double now = NowSeconds();
+  double deadline = now + limit;
   double allowance = STALL_ALLOWANCE;
-  double now = previous;
-  do {
+  for (;;) {
+    if (accepts(port::ReadPortByte(handshake)) || now > deadline) return now < deadline;
+    const double previous = now;
     now = NowSeconds();
     if (now - previous > HOST_STALL && allowance > 0.0) {
       const double given_back = now - previous < allowance ? now - previous : allowance;
       deadline += given_back;
       allowance -= given_back;
     }
-    previous = now;
-  } while (!accepts(port::ReadPortByte(handshake)) && !(now > deadline));
-  return now < deadline;
+  }
 }
 
 inline auto Exactly(std::uint8_t expected) {
