@@ -16,8 +16,11 @@
 
 #include "port_diagnosis.h"
 #include "port_diagnosis_linux.h"
+#include "raw_io_capability.h"
 
 namespace orvexctl {
+using orvex::testing::DropRawIoCapability;
+
 namespace {
 
 struct CauseCase {
@@ -76,19 +79,6 @@ TEST(OrvexctlDiagnosis, EachRefusalHasItsOwnCause) {
     }
     EXPECT_EQ(text.find('\n'), std::string::npos);
   }
-}
-
-bool DropRawIoCapability() {
-  (void)prctl(PR_CAPBSET_DROP, CAP_SYS_RAWIO, 0, 0, 0);
-  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-  __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3]{};
-  if (syscall(SYS_capget, &header, data) != 0) return false;
-  const unsigned index = CAP_TO_INDEX(CAP_SYS_RAWIO);
-  const unsigned mask = CAP_TO_MASK(CAP_SYS_RAWIO);
-  data[index].effective &= ~mask;
-  data[index].permitted &= ~mask;
-  data[index].inheritable &= ~mask;
-  return syscall(SYS_capset, &header, data) == 0;
 }
 
 // Runs `check` in a child without CAP_SYS_RAWIO; returns its exit code (3:

@@ -18,21 +18,11 @@
 #include <thread>
 
 #include "orvexportio.h"
+#include "raw_io_capability.h"
+
+using orvex::testing::DropRawIoCapability;
 
 namespace {
-
-bool DropRawIoCapability() {
-  (void)prctl(PR_CAPBSET_DROP, CAP_SYS_RAWIO, 0, 0, 0);  // refused without CAP_SETPCAP: fine
-  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-  __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3]{};
-  if (syscall(SYS_capget, &header, data) != 0) return false;
-  const unsigned index = CAP_TO_INDEX(CAP_SYS_RAWIO);
-  const unsigned mask = CAP_TO_MASK(CAP_SYS_RAWIO);
-  data[index].effective &= ~mask;
-  data[index].permitted &= ~mask;
-  data[index].inheritable &= ~mask;
-  return syscall(SYS_capset, &header, data) == 0;
-}
 
 bool PortsAreOutOfReach() {
   const int dev_port = open("/dev/port", O_RDWR | O_CLOEXEC);
