@@ -2,9 +2,6 @@
 // each combination of refusals, and the probe on this machine, with and
 // without CAP_SYS_RAWIO.
 #include <gtest/gtest.h>
-#include <linux/capability.h>
-#include <sys/prctl.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
