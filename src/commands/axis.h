@@ -7,6 +7,11 @@ inline constexpr signed char AXIS_BOTH = 0;
 inline constexpr signed char AXIS_1 = 1;
 inline constexpr signed char AXIS_2 = 2;
 
+// Axis codes 0, 1 and 2; every other code addresses no axis.
+inline bool AddressesAnAxis(signed char axis) {
+  return axis >= AXIS_BOTH && axis <= AXIS_2;
+}
+
 // The axis code occupies a whole 32-bit argument slot of which only the low
 // byte is defined. Some compilers assume that the caller has already filled
 // the rest with the byte's sign extension; a host calling through an

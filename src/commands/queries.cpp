@@ -45,8 +45,24 @@ int ReplyWord(const StatusReply& reply) {
   return static_cast<int>(word);
 }
 
-bool AddressesAnAxis(signed char axis) {
-  return axis >= AXIS_BOTH && axis <= AXIS_2;
+int StatusResult(signed char axis, const StatusReply& reply) {
+  if (!reply.exchanged) return 0;
+  if (!AddressesAnAxis(axis)) return ReplyWord(reply);
+  return AxesDone(axis, reply.Status()) ? 1 : 0;
+}
+
+int WaitUntilStopped(signed char axis) {
+  if (!AddressesAnAxis(axis)) return axis;
+  double last_answer = link::NowSeconds();
+  for (;;) {
+    const StatusReply reply = QueryStatus();
+    if (reply.exchanged) {
+      if (AxesDone(axis, reply.Status())) return 1;
+      last_answer = link::NowSeconds();
+    } else if (link::NowSeconds() - last_answer >= STATUS_SILENCE_BOUND) {
+      return 0;
+    }
+  }
 }
 
 }  // namespace
@@ -71,29 +87,6 @@ StatusReply QueryStatus() {
   return status;
 }
 
-namespace {
-
-int StatusResult(signed char axis, const StatusReply& reply) {
-  if (!reply.exchanged) return 0;
-  if (!AddressesAnAxis(axis)) return ReplyWord(reply);
-  return AxesDone(axis, reply.Status()) ? 1 : 0;
-}
-
-int WaitUntilStopped(signed char axis) {
-  if (!AddressesAnAxis(axis)) return axis;
-  double last_answer = link::NowSeconds();
-  for (;;) {
-    const StatusReply reply = QueryStatus();
-    if (reply.exchanged) {
-      if (AxesDone(axis, reply.Status())) return 1;
-      last_answer = link::NowSeconds();
-    } else if (link::NowSeconds() - last_answer >= STATUS_SILENCE_BOUND) {
-      return 0;
-    }
-  }
-}
-
-}  // namespace
 }  // namespace orvex::commands
 
 extern "C" {

@@ -58,7 +58,7 @@ int RunSetupSequence(std::span<const SetupStep> steps) {
 }
 
 int SetUpAxes(signed char axis) {
-  if (axis < AXIS_BOTH || axis > AXIS_2) return axis;
+  if (!AddressesAnAxis(axis)) return axis;
   return RunSetupSequence(SequenceFor(axis));
 }
 
