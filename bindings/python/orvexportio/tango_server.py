@@ -1,0 +1,380 @@
+"""The controller as Tango Controls devices: the device server ``orvexportio-tango``.
+
+One device of class ``OrvexAxis`` per axis. Both axes of a card are served by
+one server process, which owns the card's registers: the devices share one
+``Controller`` and every library call goes through one lock, as the library
+takes one call at a time.
+
+Device properties:
+
+``Axis``
+    1 or 2. When it is not set (as when the server runs without a database),
+    the last field of the device name is taken: ``lab/orvex/1`` drives axis 1.
+``Simulated``
+    True for the virtual-controller build of the library.
+``Library``
+    The path of the library file to load; when empty, the file is found as
+    the Python package finds it.
+
+Without a database the properties cannot be set; ``--simulated`` and
+``--library PATH`` on the command line set what unset properties default to.
+
+The interface follows the conventions of Tango motor servers: the attribute
+``Position`` (read: where the axis is; write: move there), ``Velocity``, the
+state ``ON`` at rest, ``MOVING`` while the axis moves and ``FAULT`` when the
+controller does not answer (the status names why), and the command ``Stop``.
+
+Each axis is read at most once per ``READING_MAX_AGE`` (a position query and
+a status query), however many clients ask: Tango polls ``Position`` at that
+period, and every other read is served from the same reading. A change of
+state is pushed as a change event on ``State``.
+"""
+
+import sys
+import threading
+import time
+
+from tango import AttrWriteType, DevState, Except
+from tango.server import Device, attribute, command, device_property, run
+
+from orvexportio import Controller, Library
+
+__all__ = ["OrvexAxis", "main"]
+
+#: The name under which the server registers in a Tango database.
+SERVER_NAME = "orvexportio-tango"
+
+#: How old a reading of an axis may be before the controller is asked again:
+#: at most 20 readings a second per axis.
+READING_MAX_AGE = 0.05
+
+#: The speed the set-up sequence sets ("VA1000": 1000 counts a second), in
+#: the caller's units per second.
+SET_UP_VELOCITY = 10.0
+
+_AXES = (1, 2)
+
+
+class Reading:
+    """What the controller said about one axis, and when."""
+
+    __slots__ = ("state", "position", "status", "taken_at")
+
+    def __init__(self, state, position, status, taken_at):
+        self.state = state
+        self.position = position
+        self.status = status
+        self.taken_at = taken_at
+
+
+class Card:
+    """One controller shared by the devices of its axes.
+
+    ``lock`` serialises every library call of the process. Readings of an
+    axis are kept for ``READING_MAX_AGE``, so that however many clients read
+    state and position, the controller is asked about an axis at most once
+    in that time.
+    """
+
+    def __init__(self, controller, lock):
+        self.controller = controller
+        self._lock = lock
+        self._readings = {}
+        self._velocities = {axis: SET_UP_VELOCITY for axis in _AXES}
+
+    def reading(self, axis):
+        """The axis's reading, taken anew when the last one is too old."""
+        with self._lock:
+            return self._fresh_reading(axis)
+
+    def velocity(self, axis):
+        with self._lock:
+            return self._velocities[axis]
+
+    def act(self, axis, action, *, moves=False, allowed_in_fault=True):
+        """Runs action(controller) for the axis under the lock.
+
+        A motion (moves=True) shows MOVING at once, before the next reading,
+        so a client that reads the state right after starting a move never
+        sees the ON of before it. Anything else makes the next read ask the
+        controller again.
+        """
+        with self._lock:
+            if not allowed_in_fault:
+                reading = self._fresh_reading(axis)
+                if reading.state == DevState.FAULT:
+                    raise AxisInFault(reading.status)
+            previous = self._readings.pop(axis, None)
+            result = action(self.controller)
+            if moves:
+                # Where the axis stood when the move began is still where it is.
+                position = previous.position if previous is not None else None
+                self._readings[axis] = Reading(DevState.MOVING, position,
+                                               f"Axis {axis} is moving.", time.monotonic())
+            return result
+
+    def position(self, axis):
+        """The axis's position, asked now; for a reading that has none."""
+        with self._lock:
+            return self.controller.position(axis)
+
+    def set_velocity(self, axis, velocity):
+        with self._lock:
+            self.controller.set_speed(axis, velocity)
+            self._velocities[axis] = float(velocity)
+
+    def set_up(self, axis):
+        with self._lock:
+            self._readings.pop(axis, None)
+            self.controller.set_up(axis)
+            self._velocities[axis] = SET_UP_VELOCITY
+
+    def _fresh_reading(self, axis):
+        last = self._readings.get(axis)
+        now = time.monotonic()
+        if last is not None and now - last.taken_at < READING_MAX_AGE:
+            return last
+        reading = self._take_reading(axis, last)
+        self._readings[axis] = reading
+        return reading
+
+    def _take_reading(self, axis, last):
+        try:
+            position = self.controller.position(axis)
+            at_rest = self.controller.is_at_rest(axis)
+        except TimeoutError as silence:
+            status = self._fault_status(axis, silence, last)
+            return Reading(DevState.FAULT, None, status, time.monotonic())
+        if at_rest:
+            return Reading(DevState.ON, position, f"Axis {axis} is at rest.", time.monotonic())
+        return Reading(DevState.MOVING, position, f"Axis {axis} is moving.", time.monotonic())
+
+    def _fault_status(self, axis, silence, last):
+        # The diagnosis may take a while; it is made once when the fault
+        # begins, not on every reading while it lasts.
+        if last is not None and last.state == DevState.FAULT:
+            return last.status
+        return (f"Axis {axis}: the controller does not answer ({silence}). "
+                f"{self._diagnosis()}").strip()
+
+    def _diagnosis(self):
+        diagnose = getattr(self.controller, "diagnose", None)
+        if diagnose is None:
+            return ""
+        try:
+            return str(diagnose())
+        except Exception as failure:  # the diagnosis is a courtesy; the fault stands
+            return f"(no diagnosis: {failure})"
+
+
+class AxisInFault(Exception):
+    """An axis in FAULT was told to move."""
+
+
+class _Cards:
+    """The cards of this process, one per library, made when first needed.
+
+    One lock serves them all: two library files may still drive the same
+    ports, and a line must never be interleaved with another.
+    """
+
+    def __init__(self):
+        self._lock = threading.Lock()
+        self._bus = threading.RLock()
+        self._cards = {}
+
+    def card(self, simulated, library_path):
+        key = (bool(simulated), library_path or "")
+        with self._lock:
+            if key not in self._cards:
+                self._cards[key] = Card(_controller(simulated, library_path), self._bus)
+            return self._cards[key]
+
+
+def _controller(simulated, library_path):
+    if library_path:
+        return Controller(Library(library_path))
+    return Controller(simulated=simulated)
+
+
+_cards = _Cards()
+
+#: What unset properties default to; main() sets them from its options.
+_defaults = {"Simulated": False, "Library": ""}
+
+
+def _throw(reason, description, origin):
+    Except.throw_exception(reason, description, origin)
+
+
+class OrvexAxis(Device):
+    """One axis of the two-axis motion controller."""
+
+    Axis = device_property(dtype=int, doc="The axis, 1 or 2; when unset, the last field of the "
+                                          "device name (lab/orvex/1 is axis 1).")
+    Simulated = device_property(dtype=bool, doc="Drive the virtual controller instead of the card.")
+    Library = device_property(dtype=str, doc="Path of the library file to load (optional).")
+
+    def init_device(self):
+        super().init_device()
+        self._axis = None
+        self._card = None
+        self._shown_state = None
+        self.set_change_event("State", True, False)
+        try:
+            self._axis = self._configured_axis()
+            self._card = _cards.card(self._property("Simulated"), self._property("Library"))
+        except Exception as failure:  # shown as FAULT, with the cause, on every read
+            self._configuration_fault = f"{self.get_name()} cannot drive an axis: {failure}"
+            self.set_state(DevState.FAULT)
+            self.set_status(self._configuration_fault)
+
+    def _property(self, name):
+        value = getattr(self, name)
+        return _defaults[name] if value is None else value
+
+    def _configured_axis(self):
+        axis = self.Axis
+        if axis is None:
+            last_field = self.get_name().rsplit("/", 1)[-1]
+            if last_field not in ("1", "2"):
+                raise ValueError("the property Axis is not set and the device name does not end "
+                                 "in /1 or /2")
+            return int(last_field)
+        if axis not in _AXES:
+            raise ValueError(f"the property Axis is {axis}; it must be 1 or 2")
+        return axis
+
+    # ---- State and status ---------------------------------------------------
+
+    def _reading(self):
+        if self._card is None:
+            return Reading(DevState.FAULT, None, self._configuration_fault, 0.0)
+        reading = self._card.reading(self._axis)
+        self._show(reading)
+        return reading
+
+    def _show(self, reading):
+        self.set_state(reading.state)
+        self.set_status(reading.status)
+        if reading.state != self._shown_state:
+            self._shown_state = reading.state
+            self.push_change_event("State", reading.state)
+
+    def dev_state(self):
+        return self._reading().state
+
+    def dev_status(self):
+        return self._reading().status
+
+    # ---- Attributes -----------------------------------------------------------
+
+    Position = attribute(
+        dtype=float, access=AttrWriteType.READ_WRITE, unit="unit", format="%.2f",
+        polling_period=int(READING_MAX_AGE * 1000), abs_change="0.005",
+        doc="Where the axis is, in the caller's units (100 controller counts each). "
+            "Writing it starts a move to that position.")
+
+    Velocity = attribute(
+        dtype=float, access=AttrWriteType.READ_WRITE, unit="unit/s", format="%.2f",
+        doc="The speed of the next moves, in the caller's units per second: the last "
+            "value set, or the set-up sequence's speed.")
+
+    def read_Position(self):
+        reading = self._reading()
+        if reading.state == DevState.FAULT:
+            _throw("ORVEX_NoAnswer", reading.status, "OrvexAxis.read_Position")
+        if reading.position is None:  # a move began before any reading was taken
+            return self._guarded("Position", lambda: self._card.position(self._axis))
+        return reading.position
+
+    def write_Position(self, target):
+        self._act("Position", lambda controller: controller.move_to(self._axis, target),
+                  moves=True)
+
+    def read_Velocity(self):
+        self._usable("Velocity")
+        return self._card.velocity(self._axis)
+
+    def write_Velocity(self, velocity):
+        self._usable("Velocity")
+        self._guarded("Velocity", lambda: self._card.set_velocity(self._axis, velocity))
+
+    # ---- Commands ---------------------------------------------------------------
+
+    @command(doc_in="Stops the axis (ST). Sent whatever the state.")
+    def Stop(self):
+        self._act("Stop", lambda controller: controller.stop(self._axis))
+
+    @command(doc_in="Moves the axis to its zero (GH).")
+    def Home(self):
+        self._act("Home", lambda controller: controller.go_home(self._axis), moves=True)
+
+    @command(doc_in="Makes the present position the axis's zero (DH).")
+    def SetHome(self):
+        self._act("SetHome", lambda controller: controller.define_home(self._axis))
+
+    @command(dtype_in=float, doc_in="Moves the axis by this distance, in the caller's units (MR).")
+    def MoveRelative(self, distance):
+        self._act("MoveRelative", lambda controller: controller.move_by(self._axis, distance),
+                  moves=True)
+
+    @command(doc_in="Runs the set-up sequence for this axis (RT): 150 ms; it ends by making "
+                    "the present position the zero and leaves the speed at 10 units/s.")
+    def SetUp(self):
+        self._usable("SetUp")
+        self._guarded("SetUp", lambda: self._card.set_up(self._axis))
+        self._reading()
+
+    # ---- Helpers --------------------------------------------------------------
+
+    def _usable(self, what):
+        if self._card is None:
+            _throw("ORVEX_NotConfigured", self._configuration_fault, f"OrvexAxis.{what}")
+
+    def _act(self, what, action, *, moves=False):
+        self._usable(what)
+        self._guarded(what, lambda: self._card.act(self._axis, action, moves=moves,
+                                                     allowed_in_fault=not moves))
+        self._reading()
+
+    def _guarded(self, what, step):
+        """Runs step, turning the package's refusals and time-outs into Tango errors."""
+        origin = f"OrvexAxis.{what}"
+        try:
+            return step()
+        except AxisInFault as fault:
+            _throw("ORVEX_AxisInFault",
+                   f"Axis {self._axis} is in FAULT, so it is not moved: {fault}", origin)
+        except (ValueError, TypeError) as refused:
+            _throw("ORVEX_InvalidValue", f"{what}: {refused}; nothing was sent", origin)
+        except TimeoutError as silence:
+            _throw("ORVEX_NoAnswer", f"{what}: {silence}", origin)
+
+
+def _split_options(arguments):
+    """Takes this server's own options out of the command line; the rest is Tango's."""
+    remaining = []
+    options = dict(_defaults)
+    walk = iter(arguments)
+    for argument in walk:
+        if argument == "--simulated":
+            options["Simulated"] = True
+        elif argument == "--library":
+            options["Library"] = next(walk, "")
+        elif argument.startswith("--library="):
+            options["Library"] = argument.split("=", 1)[1]
+        else:
+            remaining.append(argument)
+    return options, remaining
+
+
+def main(arguments=None):
+    """orvexportio-tango INSTANCE [--simulated] [--library PATH] [Tango's options]"""
+    options, tango_arguments = _split_options(sys.argv[1:] if arguments is None else arguments)
+    _defaults.update(options)
+    return run((OrvexAxis,), args=[SERVER_NAME] + tango_arguments)
+
+
+if __name__ == "__main__":
+    main()
