@@ -48,6 +48,11 @@ SERVER_NAME = "orvexportio-tango"
 #: at most 20 readings a second per axis.
 READING_MAX_AGE = 0.05
 
+#: Every library call of this process goes through this lock: the library
+#: takes one call at a time, and two library files may drive the same ports.
+#: Other code of the process that calls the library holds it too.
+BUS_LOCK = threading.RLock()
+
 #: The speed the set-up sequence sets ("VA1000": 1000 counts a second), in
 #: the caller's units per second.
 SET_UP_VELOCITY = 10.0
@@ -172,22 +177,18 @@ class AxisInFault(Exception):
 
 
 class _Cards:
-    """The cards of this process, one per library, made when first needed.
-
-    One lock serves them all: two library files may still drive the same
-    ports, and a line must never be interleaved with another.
-    """
+    """The cards of this process, one per library, made when first needed and
+    kept while the process runs (a velocity set stays known across Init)."""
 
     def __init__(self):
         self._lock = threading.Lock()
-        self._bus = threading.RLock()
         self._cards = {}
 
     def card(self, simulated, library_path):
         key = (bool(simulated), library_path or "")
         with self._lock:
             if key not in self._cards:
-                self._cards[key] = Card(_controller(simulated, library_path), self._bus)
+                self._cards[key] = Card(_controller(simulated, library_path), BUS_LOCK)
             return self._cards[key]
 
 

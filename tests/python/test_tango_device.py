@@ -1,0 +1,226 @@
+"""The OrvexAxis Tango device, run in this process by PyTango's
+DeviceTestContext against the virtual controller in real time.
+
+The device and these tests load the same virtual-controller library, so the
+tests see every line the device sent. PyTango runs one such context per
+process: every case here shares it, and each starts from a reset controller
+and a device set up again.
+
+Needs ORVEXPORTIO_SIM_LIBRARY and the package's folder on PYTHONPATH, and an
+interpreter that imports tango.
+"""
+
+import math
+import threading
+import time
+import unittest
+
+import tango
+from tango.test_context import DeviceTestContext
+
+import orvexportio
+from orvexportio import tango_server
+from orvexportio.tango_server import OrvexAxis
+
+from tango_support import ChangeEvents, arm_watchdog, wait_for, without_repeats
+
+ON, MOVING, FAULT = tango.DevState.ON, tango.DevState.MOVING, tango.DevState.FAULT
+
+#: Lines the device sends to learn state and position; anything else acts.
+QUERY_LINES = {"TS\r", "1TP\r", "2TP\r"}
+
+#: Generous: the real clock on a shared machine.
+SETTLE = 5.0
+
+
+def setUpModule():
+    arm_watchdog(240)
+
+
+class OrvexAxisDeviceTest(unittest.TestCase):
+    context = None
+    proxy = None
+    simulator = None
+
+    @classmethod
+    def setUpClass(cls):
+        cls.simulator = orvexportio.Library(simulated=True).virtual_controller
+        cls.context = DeviceTestContext(OrvexAxis, device_name="test/orvex/1",
+                                        properties={"Simulated": True}, timeout=20)
+        cls.proxy = cls.context.__enter__()
+        cls.proxy.set_timeout_millis(10000)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.context.__exit__(None, None, None)
+
+    def setUp(self):
+        with tango_server.BUS_LOCK:  # not in the middle of one of the device's lines
+            self.simulator.reset()
+        self.proxy.SetUp()
+        self.assertTrue(wait_for(lambda: self.proxy.state() == ON, SETTLE), self.proxy.status())
+        self.mark = len(self.simulator.lines())
+
+    # ---- Helpers ----------------------------------------------------------------
+
+    def lines_since_mark(self):
+        return [text for text, _ in self.simulator.lines()[self.mark:]]
+
+    def acting_lines_since_mark(self):
+        return [line for line in self.lines_since_mark() if line not in QUERY_LINES]
+
+    def wait_for_state(self, state, timeout=SETTLE):
+        reached = wait_for(lambda: self.proxy.state() == state, timeout)
+        self.assertTrue(reached, f"not {state} after {timeout} s: {self.proxy.status()}")
+
+    def timed_move(self, target):
+        started = time.monotonic()
+        self.proxy.Position = target
+        self.wait_for_state(ON)
+        return time.monotonic() - started
+
+    def assert_refused(self, act, reason):
+        with self.assertRaises(tango.DevFailed) as refusal:
+            act()
+        return refusal.exception.args[0]
+
+    # ---- Motion -------------------------------------------------------------------
+
+    def test_a_move_shows_moving_then_on_and_ends_at_the_target(self):
+        events = ChangeEvents(self.proxy, "State")
+        try:
+            self.proxy.Position = 2.5  # 0.27 s at the set-up speed
+            self.assertEqual(self.proxy.state(), MOVING)  # at once, not one reading later
+            self.wait_for_state(ON)
+            self.assertTrue(wait_for(lambda: without_repeats(events.values())[-2:] == [MOVING, ON],
+                                     SETTLE), events.values())
+        finally:
+            events.close()
+        self.assertEqual(self.proxy.Position, 2.5)
+        self.assertEqual(self.acting_lines_since_mark(), ["1PA 250\r"])
+
+    def test_stop_during_a_move_stops_it_short(self):
+        self.proxy.Position = 5.0  # half a second
+        time.sleep(0.15)
+        self.proxy.Stop()
+        self.wait_for_state(ON, timeout=1.0)
+        stopped_at = self.proxy.Position
+        self.assertGreater(stopped_at, 0.0)
+        self.assertLess(stopped_at, 4.5)
+        time.sleep(0.3)
+        self.assertEqual(self.proxy.read_attribute("Position", tango.DevSource.DEV).value,
+                         stopped_at)
+        self.assertEqual(self.acting_lines_since_mark(), ["1PA 500\r", "1ST\r"])
+
+    def test_velocity_changes_how_long_a_move_takes(self):
+        self.proxy.Velocity = 40.0
+        fast = self.timed_move(4.0)  # 0.1 s cruising
+        self.proxy.Velocity = 5.0
+        slow = self.timed_move(0.0)  # 0.8 s cruising
+        self.assertGreater(slow - fast, 0.4, (fast, slow))
+        self.assertEqual(self.proxy.Velocity, 5.0)
+        self.assertEqual(self.acting_lines_since_mark(),
+                         ["1VA4000\r", "1PA 400\r", "1VA500\r", "1PA 0\r"])
+
+    def test_velocity_reads_the_last_value_set_or_the_set_up_speed(self):
+        self.assertEqual(self.proxy.Velocity, 10.0)
+        self.proxy.Velocity = 25.5
+        self.assertEqual(self.proxy.Velocity, 25.5)
+        self.proxy.SetUp()
+        self.assertEqual(self.proxy.Velocity, 10.0)
+
+    def test_commands_send_their_lines_for_this_axis(self):
+        cases = [
+            (lambda: self.proxy.MoveRelative(1.5), ["1PR 150\r"]),
+            (lambda: self.proxy.Home(), ["1PA 0\r"]),
+            (lambda: self.proxy.SetHome(), ["1DH\r"]),
+            (lambda: self.proxy.Stop(), ["1ST\r"]),
+            (lambda: self.proxy.SetUp(), ["1FI11\r", "1VA1000;AC50000\r", "1FM3\r", "1DH\r"]),
+        ]
+        for act, lines in cases:
+            with self.subTest(lines=lines):
+                self.mark = len(self.simulator.lines())
+                act()
+                self.wait_for_state(ON)
+                self.assertEqual(self.acting_lines_since_mark(), lines)
+
+    def test_move_relative_goes_from_where_the_axis_stands(self):
+        self.proxy.Position = 1.0
+        self.wait_for_state(ON)
+        self.proxy.MoveRelative(-0.25)
+        self.wait_for_state(ON)
+        self.assertEqual(self.proxy.Position, 0.75)
+
+    # ---- Refusals -------------------------------------------------------------------
+
+    def test_writes_out_of_range_or_non_finite_are_refused_and_nothing_is_sent(self):
+        nan, inf = float("nan"), float("inf")
+
+        def write(attribute, value):
+            return lambda: self.proxy.write_attribute(attribute, value)
+
+        cases = [
+            ("Position", write("Position", 2.2e7)),  # 2.2e9 counts: past 2**31
+            ("Position", write("Position", -2.2e7)),
+            ("Position", write("Position", nan)),
+            ("Position", write("Position", inf)),
+            ("Position", write("Position", 1e300)),  # not even a single-precision number
+            ("MoveRelative", lambda: self.proxy.MoveRelative(2.2e7)),
+            ("MoveRelative", lambda: self.proxy.MoveRelative(nan)),
+            ("MoveRelative", lambda: self.proxy.MoveRelative(-inf)),
+            ("Velocity", write("Velocity", -1.0)),
+            ("Velocity", write("Velocity", 4.3e7)),  # 4.3e9 counts: past 2**32
+            ("Velocity", write("Velocity", nan)),
+            ("Velocity", write("Velocity", inf)),
+        ]
+        for what, act in cases:
+            with self.subTest(what=what, act=act):
+                self.assert_refused(act, what)
+        self.assertEqual(self.acting_lines_since_mark(), [])
+        self.assertEqual(self.proxy.state(), ON)
+        self.assertEqual(self.proxy.Velocity, 10.0)
+
+    def test_a_refusal_says_why(self):
+        error = self.assert_refused(lambda: self.proxy.write_attribute("Position", 2.2e7),
+                                    "Position")
+        self.assertEqual(error.reason, "ORVEX_InvalidValue")
+        self.assertIn("32-bit", error.desc)
+        self.assertIn("nothing was sent", error.desc)
+
+    def test_the_largest_positions_that_fit_are_sent(self):
+        self.proxy.Velocity = 0.0  # the controller does not start at zero speed
+        self.proxy.Position = 2.1e7
+        self.proxy.Position = -2.1e7
+        self.assertEqual(self.acting_lines_since_mark(),
+                         ["1VA0\r", "1PA 2100000000\r", "1PA -2100000000\r"])
+
+    # ---- Polling ---------------------------------------------------------------------
+
+    def test_many_clients_read_the_axis_at_most_twenty_times_a_second(self):
+        seconds = 1.0
+        stop = threading.Event()
+
+        def hammer():
+            proxy = tango.DeviceProxy(self.context.get_device_access())
+            proxy.set_source(tango.DevSource.DEV)
+            while not stop.is_set():
+                proxy.state()
+                proxy.status()
+                proxy.read_attribute("Position")
+
+        clients = [threading.Thread(target=hammer) for _ in range(4)]
+        start = len(self.simulator.lines())
+        for client in clients:
+            client.start()
+        time.sleep(seconds)
+        stop.set()
+        for client in clients:
+            client.join(SETTLE)
+        received = [text for text, _ in self.simulator.lines()[start:]]
+        self.assertGreaterEqual(received.count("TS\r"), 5)  # it does read
+        self.assertLessEqual(received.count("TS\r"), 20 * seconds + 5, received)
+        self.assertLessEqual(received.count("1TP\r"), 20 * seconds + 5, received)
+
+
+if __name__ == "__main__":
+    unittest.main()
