@@ -108,8 +108,7 @@ class OrvexAxisDeviceTest(unittest.TestCase):
         self.assertGreater(stopped_at, 0.0)
         self.assertLess(stopped_at, 4.5)
         time.sleep(0.3)
-        self.assertEqual(self.proxy.read_attribute("Position", tango.DevSource.DEV).value,
-                         stopped_at)
+        self.assertEqual(self.proxy.Position, stopped_at)
         self.assertEqual(self.acting_lines_since_mark(), ["1PA 500\r", "1ST\r"])
 
     def test_velocity_changes_how_long_a_move_takes(self):
@@ -193,6 +192,47 @@ class OrvexAxisDeviceTest(unittest.TestCase):
         self.proxy.Position = -2.1e7
         self.assertEqual(self.acting_lines_since_mark(),
                          ["1VA0\r", "1PA 2100000000\r", "1PA -2100000000\r"])
+
+    # ---- A controller that does not answer ----------------------------------------------
+
+    def test_a_silent_controller_gives_fault_naming_the_cause_and_recovers(self):
+        events = ChangeEvents(self.proxy, "State")
+        try:
+            self.simulator.fault_silent()
+            self.wait_for_state(FAULT, timeout=2.0)
+            status = self.proxy.status()
+            self.assertIn("does not answer", status)
+            self.assertIn("Axis 1", status)
+            with self.assertRaises(tango.DevFailed) as unread:
+                self.proxy.read_attribute("Position")
+            self.assertEqual(unread.exception.args[0].reason, "ORVEX_NoAnswer")
+            refused = self.assert_refused(lambda: self.proxy.write_attribute("Position", 1.0),
+                                          "Position")
+            self.assertEqual(refused.reason, "ORVEX_AxisInFault")
+            self.assertIn("FAULT", refused.desc)
+            self.assert_refused(lambda: self.proxy.MoveRelative(1.0), "MoveRelative")
+            self.assert_refused(lambda: self.proxy.Home(), "Home")
+
+            self.simulator.clear_faults()
+            self.wait_for_state(ON, timeout=2.0)
+            self.assertTrue(wait_for(lambda: without_repeats(events.values())[-2:] == [FAULT, ON],
+                                     SETTLE), events.values())
+        finally:
+            events.close()
+        self.assertEqual(self.proxy.Position, 0.0)
+        self.proxy.Position = 0.5  # it moves again
+        self.wait_for_state(ON)
+        self.assertEqual(self.proxy.Position, 0.5)
+        # A silent controller takes no line; what reached it is the move after.
+        self.assertEqual(self.acting_lines_since_mark(), ["1PA 50\r"])
+
+    def test_stop_is_sent_even_in_fault(self):
+        self.simulator.fault_silent()
+        self.wait_for_state(FAULT, timeout=2.0)
+        error = self.assert_refused(lambda: self.proxy.Stop(), "Stop")
+        self.assertEqual(error.reason, "ORVEX_NoAnswer")  # tried, not refused
+        self.simulator.clear_faults()
+        self.wait_for_state(ON, timeout=2.0)
 
     # ---- Polling ---------------------------------------------------------------------
 

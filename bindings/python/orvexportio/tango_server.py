@@ -25,16 +25,19 @@ state ``ON`` at rest, ``MOVING`` while the axis moves and ``FAULT`` when the
 controller does not answer (the status names why), and the command ``Stop``.
 
 Each axis is read at most once per ``READING_MAX_AGE`` (a position query and
-a status query), however many clients ask: Tango polls ``Position`` at that
-period, and every other read is served from the same reading. A change of
-state is pushed as a change event on ``State``.
+a status query), however many clients ask: every read of state, status and
+position within that time is served from the same reading. Tango polls only
+the expert attribute ``Readings`` at that period, which keeps readings coming
+when no client asks; ``State`` and ``Position`` are not polled, so a client
+never reads a value from before its own last write. A change of state, and a
+change of position by half a count or more, is pushed as a change event.
 """
 
 import sys
 import threading
 import time
 
-from tango import AttrWriteType, DevState, Except
+from tango import AttrWriteType, DevLong64, DevState, DispLevel, Except
 from tango.server import Device, attribute, command, device_property, run
 
 from orvexportio import Controller, Library
@@ -56,6 +59,9 @@ BUS_LOCK = threading.RLock()
 #: The speed the set-up sequence sets ("VA1000": 1000 counts a second), in
 #: the caller's units per second.
 SET_UP_VELOCITY = 10.0
+
+#: A position change of half a count or more is pushed as a change event.
+POSITION_CHANGE = 0.005
 
 _AXES = (1, 2)
 
@@ -85,12 +91,17 @@ class Card:
         self.controller = controller
         self._lock = lock
         self._readings = {}
+        self._readings_taken = {axis: 0 for axis in _AXES}
         self._velocities = {axis: SET_UP_VELOCITY for axis in _AXES}
 
     def reading(self, axis):
         """The axis's reading, taken anew when the last one is too old."""
         with self._lock:
             return self._fresh_reading(axis)
+
+    def readings_taken(self, axis):
+        with self._lock:
+            return self._readings_taken[axis]
 
     def velocity(self, axis):
         with self._lock:
@@ -141,6 +152,7 @@ class Card:
             return last
         reading = self._take_reading(axis, last)
         self._readings[axis] = reading
+        self._readings_taken[axis] += 1
         return reading
 
     def _take_reading(self, axis, last):
@@ -221,7 +233,9 @@ class OrvexAxis(Device):
         self._axis = None
         self._card = None
         self._shown_state = None
+        self._shown_position = None
         self.set_change_event("State", True, False)
+        self.set_change_event("Position", True, False)
         try:
             self._axis = self._configured_axis()
             self._card = _cards.card(self._property("Simulated"), self._property("Library"))
@@ -256,11 +270,17 @@ class OrvexAxis(Device):
         return reading
 
     def _show(self, reading):
+        """Shows a reading as the device's state, and pushes what changed."""
         self.set_state(reading.state)
         self.set_status(reading.status)
         if reading.state != self._shown_state:
             self._shown_state = reading.state
             self.push_change_event("State", reading.state)
+        position = reading.position
+        shown = self._shown_position
+        if position is not None and (shown is None or abs(position - shown) >= POSITION_CHANGE):
+            self._shown_position = position
+            self.push_change_event("Position", position)
 
     def dev_state(self):
         return self._reading().state
@@ -272,7 +292,6 @@ class OrvexAxis(Device):
 
     Position = attribute(
         dtype=float, access=AttrWriteType.READ_WRITE, unit="unit", format="%.2f",
-        polling_period=int(READING_MAX_AGE * 1000), abs_change="0.005",
         doc="Where the axis is, in the caller's units (100 controller counts each). "
             "Writing it starts a move to that position.")
 
@@ -280,6 +299,19 @@ class OrvexAxis(Device):
         dtype=float, access=AttrWriteType.READ_WRITE, unit="unit/s", format="%.2f",
         doc="The speed of the next moves, in the caller's units per second: the last "
             "value set, or the set-up sequence's speed.")
+
+    Readings = attribute(
+        dtype=DevLong64, display_level=DispLevel.EXPERT,
+        polling_period=int(READING_MAX_AGE * 1000),
+        doc="How many times the server has read the axis from the controller since it "
+            "started. Tango polls it, which keeps the readings, and with them the change "
+            "events of State and Position, coming when no client asks.")
+
+    def read_Readings(self):
+        if self._card is None:
+            return 0
+        self._reading()
+        return self._card.readings_taken(self._axis)
 
     def read_Position(self):
         reading = self._reading()
