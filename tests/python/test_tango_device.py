@@ -34,7 +34,7 @@ SETTLE = 5.0
 
 
 def setUpModule():
-    arm_watchdog(240)
+    arm_watchdog(120)
 
 
 class OrvexAxisDeviceTest(unittest.TestCase):

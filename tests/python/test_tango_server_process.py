@@ -46,7 +46,7 @@ def die_with_parent():
 
 
 def setUpModule():
-    arm_watchdog(240)
+    arm_watchdog(120)
 
 
 class ServerProcessTest(unittest.TestCase):
