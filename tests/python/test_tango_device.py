@@ -143,6 +143,13 @@ class OrvexAxisDeviceTest(unittest.TestCase):
                 self.wait_for_state(ON)
                 self.assertEqual(self.acting_lines_since_mark(), lines)
 
+    def test_positions_read_back_as_the_decimals_the_controller_holds(self):
+        for target, held in [(2.46, 2.46), (-0.29, -0.28), (0.125, 0.12)]:
+            with self.subTest(target=target):
+                self.proxy.Position = target  # the library truncates to whole counts
+                self.wait_for_state(ON)
+                self.assertEqual(self.proxy.Position, held)
+
     def test_move_relative_goes_from_where_the_axis_stands(self):
         self.proxy.Position = 1.0
         self.wait_for_state(ON)

@@ -107,10 +107,8 @@ class ServerProcessTest(unittest.TestCase):
         try:
             self.axes[0].Position = 3.0
             self.axes[1].Position = -1.5
-            for axis in self.axes:
-                self.assertEqual(axis.state(), MOVING)
-            for axis, seen in zip(self.axes, events):
-                self.assertTrue(wait_for(lambda: axis.state() == ON, SETTLE), axis.status())
+            # No client reads from here on: the server's own polling finds the end.
+            for seen in events:
                 self.assertTrue(wait_for(lambda: without_repeats(seen.values())[-2:] == [MOVING, ON],
                                          SETTLE), seen.values())
         finally:

@@ -33,6 +33,7 @@ never reads a value from before its own last write. A change of state, and a
 change of position by half a count or more, is pushed as a change event.
 """
 
+import ctypes
 import sys
 import threading
 import time
@@ -64,6 +65,20 @@ SET_UP_VELOCITY = 10.0
 POSITION_CHANGE = 0.005
 
 _AXES = (1, 2)
+
+
+def shortest_decimal(single):
+    """The shortest decimal number that is the same single-precision value.
+
+    The library's positions are single-precision: 2.46 comes back as
+    2.4600000381469727, which a client comparing it with the 2.46 it wrote
+    would take for another position.
+    """
+    for digits in range(1, 10):
+        written = float(f"{single:.{digits}g}")
+        if ctypes.c_float(written).value == single:
+            return written
+    return single
 
 
 class Reading:
@@ -120,19 +135,25 @@ class Card:
                 reading = self._fresh_reading(axis)
                 if reading.state == DevState.FAULT:
                     raise AxisInFault(reading.status)
-            previous = self._readings.pop(axis, None)
-            result = action(self.controller)
+            previous = self._readings.get(axis)
+            try:
+                result = action(self.controller)
+            except TimeoutError:
+                self._readings.pop(axis, None)  # the next read finds out how things stand
+                raise
             if moves:
                 # Where the axis stood when the move began is still where it is.
                 position = previous.position if previous is not None else None
                 self._readings[axis] = Reading(DevState.MOVING, position,
                                                f"Axis {axis} is moving.", time.monotonic())
+            else:
+                self._readings.pop(axis, None)
             return result
 
     def position(self, axis):
         """The axis's position, asked now; for a reading that has none."""
         with self._lock:
-            return self.controller.position(axis)
+            return shortest_decimal(self.controller.position(axis))
 
     def set_velocity(self, axis, velocity):
         with self._lock:
@@ -157,7 +178,7 @@ class Card:
 
     def _take_reading(self, axis, last):
         try:
-            position = self.controller.position(axis)
+            position = shortest_decimal(self.controller.position(axis))
             at_rest = self.controller.is_at_rest(axis)
         except TimeoutError as silence:
             status = self._fault_status(axis, silence, last)
