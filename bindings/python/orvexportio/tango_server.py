@@ -27,8 +27,9 @@ controller does not answer (the status names why), and the command ``Stop``.
 Each axis is read at most once per ``READING_MAX_AGE`` (a position query and
 a status query), however many clients ask: every read of state, status and
 position within that time is served from the same reading. Tango polls only
-the expert attribute ``Readings`` at that period, which keeps readings coming
-when no client asks; ``State`` and ``Position`` are not polled, so a client
+the expert attribute ``Readings``, every ``READING_PERIOD``, which keeps
+readings coming when no client asks; ``State`` and ``Position`` are not
+polled by Tango, so a client
 never reads a value from before its own last write. A change of state, and a
 change of position by half a count or more, is pushed as a change event.
 """
@@ -48,9 +49,15 @@ __all__ = ["OrvexAxis", "main"]
 #: The name under which the server registers in a Tango database.
 SERVER_NAME = "orvexportio-tango"
 
+#: How often Tango reads the expert attribute Readings, which renews the
+#: readings of the axis when no client asks.
+READING_PERIOD = 0.05
+
 #: How old a reading of an axis may be before the controller is asked again:
-#: at most 20 readings a second per axis.
-READING_MAX_AGE = 0.05
+#: a little less than READING_PERIOD, so that every poll renews it however
+#: the polling timer jitters, and at most about 20 readings a second (22)
+#: however many clients ask.
+READING_MAX_AGE = 0.045
 
 #: Every library call of this process goes through this lock: the library
 #: takes one call at a time, and two library files may drive the same ports.
@@ -323,7 +330,7 @@ class OrvexAxis(Device):
 
     Readings = attribute(
         dtype=DevLong64, display_level=DispLevel.EXPERT,
-        polling_period=int(READING_MAX_AGE * 1000),
+        polling_period=int(READING_PERIOD * 1000),
         doc="How many times the server has read the axis from the controller since it "
             "started. Tango polls it, which keeps the readings, and with them the change "
             "events of State and Position, coming when no client asks.")
