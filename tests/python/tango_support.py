@@ -30,14 +30,24 @@ def sim_library_path():
     return os.environ["ORVEXPORTIO_SIM_LIBRARY"]
 
 
+#: How long a new subscription is given to connect before events count: the
+#: first event comes from a read at subscription, later ones over a socket
+#: that connects a moment later, and an event pushed before then is lost.
+SUBSCRIPTION_SETTLE = 0.3
+
+
 class ChangeEvents:
-    """Collects the values of the change events of one attribute."""
+    """Collects the values of the change events of one attribute, from the
+    value at subscription on."""
 
     def __init__(self, proxy, attribute):
         self._lock = threading.Lock()
         self._values = []
         self._proxy = proxy
         self._id = proxy.subscribe_event(attribute, tango.EventType.CHANGE_EVENT, self._received)
+        if not wait_for(lambda: self.values(), 5.0):
+            raise AssertionError(f"no first change event of {attribute}")
+        time.sleep(SUBSCRIPTION_SETTLE)
 
     def _received(self, event):
         if event.err or event.attr_value is None:
