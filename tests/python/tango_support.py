@@ -2,7 +2,6 @@
 watchdog for the whole run, and a record of change events."""
 
 import faulthandler
-import os
 import threading
 import time
 
@@ -24,10 +23,6 @@ def wait_for(condition, timeout, interval=0.01):
         if time.monotonic() >= deadline:
             return False
         time.sleep(interval)
-
-
-def sim_library_path():
-    return os.environ["ORVEXPORTIO_SIM_LIBRARY"]
 
 
 #: How long a new subscription is given to connect before events count: the
