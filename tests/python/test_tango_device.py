@@ -10,7 +10,8 @@ Needs ORVEXPORTIO_SIM_LIBRARY and the package's folder on PYTHONPATH, and an
 interpreter that imports tango.
 """
 
-import math
+import contextlib
+import io
 import threading
 import time
 import unittest
@@ -267,6 +268,33 @@ class OrvexAxisDeviceTest(unittest.TestCase):
         self.assertGreaterEqual(received.count("TS\r"), 5)  # it does read
         self.assertLessEqual(received.count("TS\r"), 20 * seconds + 5, received)
         self.assertLessEqual(received.count("1TP\r"), 20 * seconds + 5, received)
+
+
+
+class CommandLineTest(unittest.TestCase):
+    def test_the_servers_own_options_are_taken_out_and_the_rest_is_tangos(self):
+        unset = {"Simulated": False, "Library": ""}
+        tango_part = ["-nodb", "-dlist", "a/b/1,a/b/2", "-v4", "-ORBendPoint", "giop:tcp::0"]
+        cases = [
+            (["lab1"], unset, ["lab1"]),
+            (["lab1", "--simulated"] + tango_part, {"Simulated": True, "Library": ""},
+             ["lab1"] + tango_part),
+            (["lab1", "--library", "/opt/x.so", "-nodb"], {"Simulated": False,
+                                                         "Library": "/opt/x.so"},
+             ["lab1", "-nodb"]),
+            (["--library=/opt/y.so", "lab1"], {"Simulated": False, "Library": "/opt/y.so"},
+             ["lab1"]),
+        ]
+        for arguments, options, rest in cases:
+            with self.subTest(arguments=arguments):
+                self.assertEqual(tango_server._split_options(arguments), (options, rest))
+
+    def test_help_names_the_servers_options_and_starts_nothing(self):
+        printed = io.StringIO()
+        with contextlib.redirect_stdout(printed):
+            self.assertEqual(tango_server.main(["--help"]), 0)
+        self.assertIn("--simulated", printed.getvalue())
+        self.assertIn("-nodb -dlist", printed.getvalue())
 
 
 if __name__ == "__main__":

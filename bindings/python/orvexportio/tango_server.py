@@ -29,9 +29,9 @@ a status query), however many clients ask: every read of state, status and
 position within that time is served from the same reading. Tango polls only
 the expert attribute ``Readings``, every ``READING_PERIOD``, which keeps
 readings coming when no client asks; ``State`` and ``Position`` are not
-polled by Tango, so a client
-never reads a value from before its own last write. A change of state, and a
-change of position by half a count or more, is pushed as a change event.
+polled by Tango, so a client never reads a value from before its own last
+write. A change of state, and a change of position by half a count or more,
+is pushed as a change event.
 """
 
 import ctypes
@@ -430,12 +430,30 @@ def _split_options(arguments):
     return options, remaining
 
 
+USAGE = f"""usage: {SERVER_NAME} INSTANCE [--simulated] [--library PATH] [Tango's options]
+
+Serves one OrvexAxis device per axis of the card (see the device properties
+Axis, Simulated and Library). Without a database:
+  {SERVER_NAME} demo --simulated -nodb -dlist test/orvex/1,test/orvex/2 \\
+      -ORBendPoint giop:tcp:127.0.0.1:45450
+
+  --simulated     drive the virtual controller where the property Simulated is unset
+  --library PATH  load PATH where the property Library is unset
+Tango's own options (-v, -nodb, -dlist, -file=, -ORBendPoint ...) follow.
+"""
+
+
 def main(arguments=None):
-    """orvexportio-tango INSTANCE [--simulated] [--library PATH] [Tango's options]"""
-    options, tango_arguments = _split_options(sys.argv[1:] if arguments is None else arguments)
+    """Runs the server: orvexportio-tango INSTANCE [--simulated] [--library PATH] [Tango's
+    options]. Returns the exit status."""
+    arguments = sys.argv[1:] if arguments is None else list(arguments)
+    if any(argument in ("-h", "--help") for argument in arguments):
+        print(USAGE, end="")
+        return 0
+    options, tango_arguments = _split_options(arguments)
     _defaults.update(options)
     return run((OrvexAxis,), args=[SERVER_NAME] + tango_arguments)
 
 
 if __name__ == "__main__":
-    main()
+    sys.exit(main())
