@@ -4,17 +4,21 @@ DeviceTestContext against the virtual controller in real time.
 The device and these tests load the same virtual-controller library, so the
 tests see every line the device sent. PyTango runs one such context per
 process: every case here shares it, and each starts from a reset controller
-and a device set up again.
+and a device set up again. The card's readings are also tested on a clock of
+the test's own, and the server's command line.
 
-Needs ORVEXPORTIO_SIM_LIBRARY and the package's folder on PYTHONPATH, and an
-interpreter that imports tango.
+Run by CTest from this folder with an interpreter that imports tango and
+the package.
 """
 
 import contextlib
+import ctypes
 import io
+import math
 import threading
 import time
 import unittest
+from unittest import mock
 
 import tango
 from tango.test_context import DeviceTestContext
@@ -269,6 +273,107 @@ class OrvexAxisDeviceTest(unittest.TestCase):
         self.assertLessEqual(received.count("TS\r"), 20 * seconds + 5, received)
         self.assertLessEqual(received.count("1TP\r"), 20 * seconds + 5, received)
 
+
+
+class FakeController:
+    """Answers as the package's Controller does, counting what it is asked."""
+
+    def __init__(self):
+        self.silent = False
+        self.moving = False
+        self.calls = []
+
+    def _asked(self, call):
+        self.calls.append(call)
+        if self.silent:
+            raise orvexportio.ControllerTimeout(f"{call}: no answer")
+
+    def position(self, axis):
+        self._asked(f"position({axis})")
+        return ctypes.c_float(2.46).value
+
+    def is_at_rest(self, axis):
+        self._asked(f"is_at_rest({axis})")
+        return not self.moving
+
+    def move_to(self, axis, target):
+        if not math.isfinite(target):
+            raise ValueError("not finite")
+        self._asked(f"move_to({axis}, {target})")
+
+    def diagnose(self):
+        self.calls.append("diagnose()")
+        return "the cable is out"
+
+
+class CardTest(unittest.TestCase):
+    """The card's readings on a clock of the test's own."""
+
+    def setUp(self):
+        self.now = 100.0
+        clock = mock.patch.object(tango_server.time, "monotonic", lambda: self.now)
+        clock.start()
+        self.addCleanup(clock.stop)
+        self.controller = FakeController()
+        self.card = tango_server.Card(self.controller, threading.Lock())
+
+    def test_a_reading_is_kept_until_it_is_too_old(self):
+        first = self.card.reading(1)
+        self.now += tango_server.READING_MAX_AGE * 0.99
+        self.assertIs(self.card.reading(1), first)
+        self.assertEqual(self.controller.calls, ["position(1)", "is_at_rest(1)"])
+        self.now += tango_server.READING_MAX_AGE * 0.02
+        self.assertIsNot(self.card.reading(1), first)
+        self.assertEqual(len(self.controller.calls), 4)
+        self.card.reading(2)  # each axis has its own
+        self.assertEqual(self.controller.calls[-2:], ["position(2)", "is_at_rest(2)"])
+        self.assertEqual(self.card.readings_taken(1), 2)
+
+    def test_a_reading_says_where_and_how_the_axis_stands(self):
+        self.assertEqual((self.card.reading(1).state, self.card.reading(1).position), (ON, 2.46))
+        self.controller.moving = True
+        self.now += 1
+        self.assertEqual(self.card.reading(1).state, MOVING)
+
+    def test_silence_is_a_fault_diagnosed_once_while_it_lasts(self):
+        self.controller.silent = True
+        fault = self.card.reading(1)
+        self.assertEqual(fault.state, FAULT)
+        self.assertIn("does not answer", fault.status)
+        self.assertIn("the cable is out", fault.status)
+        for _ in range(3):
+            self.now += 1
+            self.assertEqual(self.card.reading(1).status, fault.status)
+        self.assertEqual(self.controller.calls.count("diagnose()"), 1)
+        self.controller.silent = False
+        self.now += 1
+        self.assertEqual(self.card.reading(1).state, ON)
+
+    def test_a_move_shows_moving_at_once_from_where_the_axis_stood(self):
+        self.card.reading(1)
+        self.card.act(1, lambda controller: controller.move_to(1, 5.0), moves=True,
+                      allowed_in_fault=False)
+        reading = self.card.reading(1)
+        self.assertEqual((reading.state, reading.position), (MOVING, 2.46))
+
+    def test_a_move_is_refused_in_fault_and_nothing_is_sent(self):
+        self.controller.silent = True
+        self.card.reading(1)
+        self.now += 1
+        with self.assertRaises(tango_server.AxisInFault):
+            self.card.act(1, lambda controller: controller.move_to(1, 5.0), moves=True,
+                          allowed_in_fault=False)
+        self.assertNotIn("move_to(1, 5.0)", self.controller.calls)
+
+    def test_a_refused_value_leaves_the_reading_and_a_time_out_drops_it(self):
+        first = self.card.reading(1)
+        with self.assertRaises(ValueError):
+            self.card.act(1, lambda controller: controller.move_to(1, math.nan), moves=True)
+        self.assertIs(self.card.reading(1), first)
+        self.controller.silent = True
+        with self.assertRaises(orvexportio.ControllerTimeout):
+            self.card.act(1, lambda controller: controller.move_to(1, 1.0), moves=True)
+        self.assertEqual(self.card.reading(1).state, FAULT)  # asked at once, not 45 ms on
 
 
 class CommandLineTest(unittest.TestCase):
