@@ -376,6 +376,17 @@ class CardTest(unittest.TestCase):
         self.assertEqual(self.card.reading(1).state, FAULT)  # asked at once, not 45 ms on
 
 
+class CardOutOfReachTest(unittest.TestCase):
+    def test_the_card_out_of_reach_is_a_fault_that_says_why(self):
+        controller = orvexportio.Controller()  # the card's build, on a machine without it
+        if controller.answers():
+            self.skipTest("a controller answers at 0x340 here")
+        reading = tango_server.Card(controller, threading.Lock()).reading(2)
+        self.assertEqual(reading.state, FAULT)
+        self.assertIn("Axis 2: the controller does not answer", reading.status)
+        self.assertIn(controller.diagnose(), reading.status)
+
+
 class CommandLineTest(unittest.TestCase):
     def test_the_servers_own_options_are_taken_out_and_the_rest_is_tangos(self):
         unset = {"Simulated": False, "Library": ""}
