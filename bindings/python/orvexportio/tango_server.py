@@ -199,17 +199,14 @@ class Card:
         # begins, not on every reading while it lasts.
         if last is not None and last.state == DevState.FAULT:
             return last.status
-        return (f"Axis {axis}: the controller does not answer ({silence}). "
-                f"{self._diagnosis()}").strip()
+        return (f"Axis {axis}: the controller does not answer. Likely cause: "
+                f"{self._diagnosis()}. Last call: {silence}.")
 
     def _diagnosis(self):
-        diagnose = getattr(self.controller, "diagnose", None)
-        if diagnose is None:
-            return ""
         try:
-            return str(diagnose())
+            return str(self.controller.diagnose()).rstrip(".")
         except Exception as failure:  # the diagnosis is a courtesy; the fault stands
-            return f"(no diagnosis: {failure})"
+            return f"unknown (the diagnosis failed: {failure})"
 
 
 class AxisInFault(Exception):
