@@ -1,5 +1,6 @@
 // orvexctl's commands against the virtual controller, in process: what each
 // prints, what went on the wire, and how a failure stops the run.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -22,8 +23,18 @@ namespace {
 using orvexctl::Invocation;
 using orvexctl::Outcome;
 
-const orvexctl::LibraryExports kLinked = {&::MA, &::MR, &::SV, &::ST, &::DH, &::GH,
-                                          &::TP, &::OK, &::MT, &::WS, &::RT};
+// The library's functions linked into this program, found by their names as
+// orvexctl finds them in a build it loads.
+orvexctl::LibraryExports LinkedExports() {
+  std::vector<std::string> missing;
+  return orvexctl::LibraryExports::Find(
+      [](const char* name) {
+        return reinterpret_cast<orvexctl::Symbol>(dlsym(RTLD_DEFAULT, name));
+      },
+      missing);
+}
+
+const orvexctl::LibraryExports kLinked = LinkedExports();
 
 std::vector<Invocation> Invocations(std::vector<std::string_view> arguments) {
   orvexctl::ParsedArguments parsed = orvexctl::ParseArguments(arguments);
