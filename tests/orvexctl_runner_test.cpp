@@ -15,6 +15,7 @@
 #include "orvexportio_sim.h"
 #include "runner.h"
 #include "trace.h"
+#include "setup_lines.h"
 #include "virtual_controller_fixture.h"
 
 namespace orvex::testing {
@@ -69,7 +70,7 @@ TEST_F(OrvexctlRunnerTest, EachCommandPrintsItsResultAndSendsItsLines) {
       {{"ok"}, "answered", {"1TP\r"}},
       {{"mt", "0"}, "done", {"TS\r"}},
       {{"ws", "1"}, "done", {"TS\r"}},
-      {{"rt", "2"}, "delivered", {"2FI11\r", "2VA1000;AC50000\r", "2FM3\r", "2DH\r"}},
+      {{"rt", "2"}, "delivered", kAxis2SetupLines},
   };
   for (const HealthyCase& healthy : cases) {
     controller().Reset();
