@@ -21,6 +21,7 @@
 
 #include "commands.h"
 #include "library_location.h"
+#include "orvexportio.h"
 #include "port_diagnosis.h"
 #include "port_diagnosis_linux.h"
 
@@ -207,6 +208,13 @@ TEST(OrvexctlProgram, HelpListsTheCommands) {
   const Finished run = Orvexctl({"--help"});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out, HelpText());
+  EXPECT_EQ(run.err, "");
+}
+
+TEST(OrvexctlProgram, VersionIsTheLibraryHeaders) {
+  const Finished run = Orvexctl({"--version"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, std::string("orvexctl ") + ORVEX_VERSION + "\n");
   EXPECT_EQ(run.err, "");
 }
 
