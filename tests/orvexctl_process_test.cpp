@@ -24,6 +24,8 @@
 #include "orvexportio.h"
 #include "port_diagnosis.h"
 #include "port_diagnosis_linux.h"
+#include "setup_lines.h"
+#include "trace.h"
 
 extern char** environ;
 
@@ -142,8 +144,8 @@ TEST(OrvexctlProgram, CommissioningSessionPutsExactlyTheseLinesOnTheWire) {
   EXPECT_EQ(run.err, "");
   const std::vector<TracedCommand> commands = ParseTrace(run.out);
   ASSERT_EQ(commands.size(), 10U) << run.out;
-  const Wire setup = {R"(1FI11\r)", R"(1VA1000;AC50000\r)", R"(1FM03\r)", R"(1DH\r)",
-                      R"(2FI11\r)", R"(2VA1000;AC50000\r)", R"(2FM03\r)", R"(2DH\r)"};
+  Wire setup;  // as the trace prints them
+  for (const std::string& line : orvex::kBothAxesSetupLines) setup.push_back(EscapedLine(line));
   struct Expected {
     std::string command;
     Wire wire;
