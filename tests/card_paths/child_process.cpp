@@ -42,7 +42,8 @@ std::string ReadWhole(std::FILE* file) {
   std::rewind(file);
   std::string text;
   char chunk[512];
-  for (std::size_t got; (got = std::fread(chunk, 1, sizeof chunk, file)) > 0;) text.append(chunk, got);
+  for (std::size_t got; (got = std::fread(chunk, 1, sizeof chunk, file)) > 0;)
+    text.append(chunk, got);
   return text;
 }
 
@@ -111,3 +112,7 @@ void ExpectEveryAccessBy(PortRoute route) {
 }
 
 }  // namespace orvex::card_paths
+
+void orvex::stand_in::PrintTo(PortRoute route, std::ostream* out) {
+  *out << card_paths::RouteName(route);
+}

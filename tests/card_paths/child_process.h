@@ -7,10 +7,18 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <ostream>
 #include <string>
 
 #include "kernel_stand_in.h"
 #include "virtual_controller.h"
+
+namespace orvex::stand_in {
+
+// Shown in test names and messages by its name.
+void PrintTo(PortRoute route, std::ostream* out);
+
+}  // namespace orvex::stand_in
 
 namespace orvex::card_paths {
 

@@ -152,8 +152,7 @@ int pthread_create(pthread_t* thread, const pthread_attr_t* attributes, void* (*
   using Create = int (*)(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*);
   static const auto next_create =
       reinterpret_cast<Create>(orvex::stand_in::NextDefinition("pthread_create"));
-  auto* start = new orvex::stand_in::ThreadStart{routine, argument,
-                                                 orvex::stand_in::thread_grants};
+  auto* start = new orvex::stand_in::ThreadStart{routine, argument, orvex::stand_in::thread_grants};
   const int result =
       next_create(thread, attributes, &orvex::stand_in::StartWithCreatorsGrants, start);
   if (result != 0) delete start;

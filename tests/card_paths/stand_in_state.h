@@ -12,7 +12,12 @@ namespace orvex::stand_in {
 // signal handler.
 bool ThreadHoldsGrant(std::uint16_t port);
 
-enum class AccessKind : std::uint8_t { InstructionRead, InstructionWrite, DevPortRead, DevPortWrite };
+enum class AccessKind : std::uint8_t {
+  InstructionRead,
+  InstructionWrite,
+  DevPortRead,
+  DevPortWrite
+};
 
 // Safe in a signal handler.
 void CountAccess(AccessKind kind);

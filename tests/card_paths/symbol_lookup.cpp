@@ -11,10 +11,10 @@ namespace {
 
 // Every function through which the stand-in takes the kernel's place.
 constexpr const char* kInterposed[] = {
-    "ioperm",        "pthread_create", "open",      "open64",
-    "openat",        "pread",          "pwrite",    "close",
-    "nanosleep",     "clock_gettime",  "clock_nanosleep",
-    "_ZNSt6chrono3_V212steady_clock3nowEv",
+    "ioperm",        "pthread_create",  "open",
+    "open64",        "openat",          "pread",
+    "pwrite",        "close",           "nanosleep",
+    "clock_gettime", "clock_nanosleep", "_ZNSt6chrono3_V212steady_clock3nowEv",
 };
 
 const void* ObjectBase(const void* address) {

@@ -60,8 +60,8 @@ bool IsSteadyClock(clockid_t clock) {
 using orvex::stand_in::CalledFromLibraryUnderTest;
 
 // std::chrono::steady_clock::now(), by its symbol.
-extern "C" std::int64_t OrvexSteadyClockNow() noexcept __asm__(
-    "_ZNSt6chrono3_V212steady_clock3nowEv");
+extern "C" std::int64_t OrvexSteadyClockNow() noexcept
+    __asm__("_ZNSt6chrono3_V212steady_clock3nowEv");
 
 extern "C" std::int64_t OrvexSteadyClockNow() noexcept {
   if (CalledFromLibraryUnderTest(__builtin_return_address(0))) {
