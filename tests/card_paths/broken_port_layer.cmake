@@ -27,6 +27,11 @@ function(apply_fault text_variable)
     # The grant remembered for the whole process instead of per thread.
     string(REGEX MATCHALL "thread_local[ \t\r\n]" found "${text}")
     string(REGEX REPLACE "thread_local[ \t\r\n]+" "" patched "${text}")
+    # A TLS model means nothing, and to some compilers is an error, on an
+    # ordinary variable.
+    string(REGEX REPLACE "__attribute__[ \t]*\\(\\(tls_model\\([^)]*\\)\\)\\)" ""
+           patched "${patched}")
+    string(REGEX REPLACE "\\[\\[gnu::tls_model\\([^)]*\\)\\]\\]" "" patched "${patched}")
     set(failing_cases "CardThreadsTest\\.EachThreadAsksForTheTwoRegistersOnce/Instructions"
                       "CardThreadsTest\\.FreshThreadsEachReachTheController/Instructions")
   elseif(FAULT STREQUAL "out_operands_swapped")
