@@ -101,10 +101,8 @@ void KillAsTheKernelWould(const PortInstruction& instruction, greg_t rip) {
   signal(SIGSEGV, SIG_DFL);
 }
 
-void LeaveToThePreviousHandler(const std::uint8_t* code) {
-  if (IsOtherPortInstruction(code)) {
-    WriteToStandardError("kernel stand-in: a port instruction it does not emulate\n");
-  }
+// The fault is taken again under whatever handled SIGSEGV before.
+void LeaveToThePreviousHandler() {
   sigaction(SIGSEGV, &previous_action, nullptr);
 }
 
@@ -122,13 +120,20 @@ void Perform(const PortInstruction& instruction, greg_t& rax) {
 
 void OnSegmentationFault(int, siginfo_t* info, void* context) {
   auto& registers = static_cast<ucontext_t*>(context)->uc_mcontext.gregs;
+  // Only a general-protection fault has an instruction worth reading at the
+  // saved instruction pointer; other faults may have it pointing nowhere.
+  if (info->si_code != SI_KERNEL || registers[REG_TRAPNO] != kGeneralProtectionTrap) {
+    LeaveToThePreviousHandler();
+    return;
+  }
   greg_t& rip = registers[REG_RIP];
   const auto* code = reinterpret_cast<const std::uint8_t*>(rip);
   PortInstruction instruction;
-  const bool port_trap =
-      info->si_code == SI_KERNEL && registers[REG_TRAPNO] == kGeneralProtectionTrap;
-  if (!port_trap || !Decode(code, registers[REG_RDX], instruction)) {
-    LeaveToThePreviousHandler(code);
+  if (!Decode(code, registers[REG_RDX], instruction)) {
+    if (IsOtherPortInstruction(code)) {
+      WriteToStandardError("kernel stand-in: a port instruction it does not emulate\n");
+    }
+    LeaveToThePreviousHandler();
     return;
   }
   if (!ThreadHoldsGrant(instruction.port)) {

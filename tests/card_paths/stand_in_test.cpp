@@ -121,6 +121,17 @@ TEST(KernelStandIn, OtherFaultsStayCrashes) {
       << outcome.error_output;
 }
 
+TEST(KernelStandIn, WiderPortInstructionsAreNotEmulated) {
+  const ChildOutcome outcome = RunInChild(PortRoute::Instructions, [] {
+    ASSERT_EQ(ioperm(kData, 2, 1), 0);
+    std::uint16_t word = 0;
+    asm volatile("inw %w1, %w0" : "=a"(word) : "d"(kData));
+  });
+  EXPECT_TRUE(KilledBySegmentationFault(outcome));
+  EXPECT_NE(outcome.error_output.find("does not emulate"), std::string::npos)
+      << outcome.error_output;
+}
+
 TEST(KernelStandIn, DevPortRouteRefusesIoperm) {
   ExpectPassed(RunInChild(PortRoute::DevPort, [] {
     errno = 0;
