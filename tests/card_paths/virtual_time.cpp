@@ -24,20 +24,35 @@ using SteadyTimePoint = std::chrono::steady_clock::time_point;
 static_assert(sizeof(SteadyTimePoint) == sizeof(std::int64_t) &&
               std::is_trivially_copyable_v<SteadyTimePoint>);
 
-// The library under test is the object that defines MA.
-const void* LibraryUnderTestBase() {
-  static const void* const base = [] {
-    Dl_info info{};
-    const void* ma = dlsym(RTLD_DEFAULT, "MA");
-    return ma != nullptr && dladdr(ma, &info) != 0 ? info.dli_fbase : nullptr;
-  }();
-  return base;
+// The library under test is any object that itself defines MA, whether the
+// program was linked with it or loaded it later, as orvexctl does. The answer
+// is kept, per thread, for the last object asked about, which is nearly
+// always the one.
+bool DefinesTheExports(const Dl_info& object) {
+  void* handle = dlopen(object.dli_fname, RTLD_LAZY | RTLD_NOLOAD);
+  if (handle == nullptr) return false;
+  Dl_info definition{};
+  const void* ma = dlsym(handle, "MA");
+  const bool defines =
+      ma != nullptr && dladdr(ma, &definition) != 0 && definition.dli_fbase == object.dli_fbase;
+  dlclose(handle);
+  return defines;
 }
 
+struct KnownObject {
+  const void* base;
+  bool under_test;
+};
+
+thread_local KnownObject last_object{nullptr, false};
+
 bool CalledFromLibraryUnderTest(const void* return_address) {
-  Dl_info info{};
-  return dladdr(return_address, &info) != 0 && info.dli_fbase != nullptr &&
-         info.dli_fbase == LibraryUnderTestBase();
+  Dl_info caller{};
+  if (dladdr(return_address, &caller) == 0 || caller.dli_fbase == nullptr) return false;
+  if (last_object.base != caller.dli_fbase) {
+    last_object = {caller.dli_fbase, DefinesTheExports(caller)};
+  }
+  return last_object.under_test;
 }
 
 std::int64_t VirtualNanoseconds() {
