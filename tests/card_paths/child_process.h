@@ -9,6 +9,7 @@
 #include <functional>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "kernel_stand_in.h"
 #include "virtual_controller.h"

@@ -25,7 +25,9 @@ enum class PortRoute : std::uint8_t {
 };
 
 // Chooses the route. It must be chosen before the library's first port
-// access in the process, since the library keeps what it found out.
+// access in the process, since the library keeps what it found out. A whole
+// program, such as orvexctl, starts on the route ORVEX_STAND_IN_ROUTE names
+// ("instructions", the default, or "dev-port").
 void UseRoute(PortRoute route);
 PortRoute Route();
 

@@ -70,9 +70,12 @@ struct ThreadStart {
 };
 
 void* StartWithCreatorsGrants(void* start) {
-  const std::unique_ptr<ThreadStart> owned(static_cast<ThreadStart*>(start));
+  std::unique_ptr<ThreadStart> owned(static_cast<ThreadStart*>(start));
   thread_grants = owned->grants;
-  return owned->routine(owned->argument);
+  void* (*const routine)(void*) = owned->routine;
+  void* const argument = owned->argument;
+  owned.reset();
+  return routine(argument);
 }
 
 }  // namespace
