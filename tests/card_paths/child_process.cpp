@@ -1,6 +1,7 @@
 #include "child_process.h"
 
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -60,6 +61,9 @@ ChildOutcome RunInChild(PortRoute route, const std::function<void()>& body, unsi
   const pid_t child = fork();
   if (child == 0) {
     dup2(fileno(error_file), STDERR_FILENO);
+    // Cases that end the child as the kernel would leave no core dump behind.
+    const rlimit no_core{0, 0};
+    setrlimit(RLIMIT_CORE, &no_core);
     alarm(seconds);
     CheckTheHarness();
     stand_in::UseRoute(route);
