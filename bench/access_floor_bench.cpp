@@ -1,13 +1,14 @@
 // Port accesses per byte and per line against the instant controller, in
-// both directions. The handshake cannot move a byte in fewer than five
-// accesses nor end a line in fewer than one, so every access beyond that
-// floor is a defect of the link.
+// both directions. The handshake cannot carry a line in fewer accesses than
+// ProtocolFloor (access_floor.h), so every access beyond it is a defect of
+// the link.
 #include <benchmark/benchmark.h>
 
 #include <array>
 #include <cstdint>
 #include <string_view>
 
+#include "access_floor.h"
 #include "instant_controller.h"
 #include "link/link.h"
 
@@ -18,10 +19,6 @@ constexpr port::PortAddress kBase = 0x340;
 
 std::uint64_t Accesses() {
   return InstantControllerCountsNow().Accesses();
-}
-
-std::uint64_t ProtocolFloor(std::uint64_t bytes, std::uint64_t lines) {
-  return 5 * bytes + lines;
 }
 
 // Accesses one line takes, in either direction, summed over the lines that

@@ -67,9 +67,9 @@ void BM_Export(benchmark::State& state, int (*call)()) {
   CallTally tally;
   for (auto _ : state) {
     const InstantControllerCounts before = InstantControllerCountsNow();
-    const std::uint64_t allocations_before = HeapAllocations();
+    const std::uint64_t allocations_before = testing::HeapAllocations();
     const int result = call();
-    const std::uint64_t allocations = HeapAllocations() - allocations_before;
+    const std::uint64_t allocations = testing::HeapAllocations() - allocations_before;
     tally.Add(before, InstantControllerCountsNow(), allocations, result == 1);
   }
   const auto calls = static_cast<double>(tally.calls + tally.failures);

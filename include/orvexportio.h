@@ -39,6 +39,15 @@
 extern "C" {
 #endif
 
+/*
+ * The version of this header and of the library built with it. The major
+ * version changes only when an export does.
+ */
+#define ORVEX_VERSION_MAJOR 1
+#define ORVEX_VERSION_MINOR 1
+#define ORVEX_VERSION_PATCH 0
+#define ORVEX_VERSION "1.1.0"
+
 /* TP's failure result: 1e10, exactly representable in single precision. */
 #define ORVEX_POSITION_ERROR 1e10f
 

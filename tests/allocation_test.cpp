@@ -1,57 +1,26 @@
 // No export allocates from the heap: this binary counts every operator new
-// while an export runs.
+// (allocation_counter.cpp), and the count may not move while an export runs.
+// The benchmarks' allocations_per_call rely on the same counter.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cstdlib>
+#include <cstdint>
 #include <functional>
 #include <new>
 #include <string>
 #include <vector>
 
+#include "allocation_counter.h"
 #include "orvexportio.h"
 #include "virtual_controller.h"
 
 namespace {
 
-std::atomic<bool> counting{false};
-std::atomic<long> allocations{0};
-
-void* CountedAllocation(std::size_t size) {
-  if (counting) ++allocations;
-  if (void* memory = std::malloc(size == 0 ? 1 : size)) return memory;
-  throw std::bad_alloc();
-}
-
-}  // namespace
-
-void* operator new(std::size_t size) {
-  return CountedAllocation(size);
-}
-void* operator new[](std::size_t size) {
-  return CountedAllocation(size);
-}
-void operator delete(void* memory) noexcept {
-  std::free(memory);
-}
-void operator delete[](void* memory) noexcept {
-  std::free(memory);
-}
-void operator delete(void* memory, std::size_t) noexcept {
-  std::free(memory);
-}
-void operator delete[](void* memory, std::size_t) noexcept {
-  std::free(memory);
-}
-
-namespace {
+using orvex::testing::HeapAllocations;
 
 long AllocationsDuring(const std::function<void()>& call) {
-  allocations = 0;
-  counting = true;
+  const std::uint64_t before = HeapAllocations();
   call();
-  counting = false;
-  return allocations;
+  return static_cast<long>(HeapAllocations() - before);
 }
 
 struct ExportCall {
@@ -84,6 +53,17 @@ TEST(AllocationTest, NoExportAllocates) {
   for (const ExportCall& export_call : calls) {
     EXPECT_EQ(AllocationsDuring(export_call.call), 0) << export_call.name << " overlong reply";
   }
+}
+
+// The counter sees every form of operator new.
+TEST(AllocationCounter, CountsEveryOperatorNew) {
+  const std::uint64_t before = HeapAllocations();
+  void* single = ::operator new(sizeof(int));
+  void* array = ::operator new[](4 * sizeof(int));
+  const std::uint64_t allocations = HeapAllocations() - before;
+  ::operator delete(single);
+  ::operator delete[](array);
+  EXPECT_EQ(allocations, 2U);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "orvexportio.h"
+#include "setup_lines.h"
 #include "virtual_controller_fixture.h"
 
 extern "C" {
@@ -48,10 +49,9 @@ std::vector<AxisExport> AxisExports() {
                ? 1.0F
                : Widened(code);
   };
-  const Lines setup1 = {"1FI11\r", "1VA1000;AC50000\r", "1FM3\r", "1DH\r"};
-  const Lines setup2 = {"2FI11\r", "2VA1000;AC50000\r", "2FM3\r", "2DH\r"};
-  const Lines setup0 = {"1FI11\r", "1VA1000;AC50000\r", "1FM03\r", "1DH\r",
-                        "2FI11\r", "2VA1000;AC50000\r", "2FM03\r", "2DH\r"};
+  const Lines& setup1 = kAxis1SetupLines;
+  const Lines& setup2 = kAxis2SetupLines;
+  const Lines& setup0 = kBothAxesSetupLines;
   return {
       {"MA",
        [](int axis) { return float(IntPrototypeMA(axis, 0.25F)); },

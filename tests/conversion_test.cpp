@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <optional>
 
 #include "commands/conversion.h"
 
@@ -69,6 +70,30 @@ TEST(ControllerCountTest, BothSidesOfTheSigned64BitBoundaryGiveZero) {
                             -kFirstBeyondInt64, std::nextafter(-kFirstBeyondInt64, -kInfinity)}) {
     EXPECT_EQ(ControllerCount(value), 0) << value;
   }
+}
+
+// The whole count, before its low 32 bits are kept: what orvexctl checks a
+// value's range with.
+TEST(WholeCountTest, GivesTheTruncatedProductOrNothingBeyondSigned64Bits) {
+  struct WholeCase {
+    float value;
+    std::optional<std::int64_t> count;
+  };
+  const WholeCase cases[] = {
+      {2.5F, 250},
+      {-0.019F, -1},
+      {-0.001F, 0},
+      {21474838.0F, 2147483800},
+      {42949672.0F, 4294967200},
+      {1e8F, 10000000000},
+      {-kLastInsideInt64,
+       static_cast<std::int64_t>(-static_cast<double>(kLastInsideInt64) * 100.0)},
+      {kFirstBeyondInt64, std::nullopt},
+      {-kFirstBeyondInt64, std::nullopt},
+      {kInfinity, std::nullopt},
+      {std::numeric_limits<float>::quiet_NaN(), std::nullopt},
+  };
+  for (const WholeCase& c : cases) EXPECT_EQ(WholeCount(c.value), c.count) << c.value;
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "orvexportio.h"
+#include "setup_lines.h"
 #include "virtual_controller_fixture.h"
 
 namespace orvex::testing {
@@ -47,7 +48,7 @@ std::vector<ExportUnderTest> Exports() {
        [] { return float(RT(2)); },
        0,
        1,
-       {"2FI11\r", "2VA1000;AC50000\r", "2FM3\r", "2DH\r"},
+       kAxis2SetupLines,
        false},
       {"TP", [] { return TP(2); }, kPositionError, 0, {"2TP\r"}, true},
       {"OK", [] { return float(OK()); }, 0, 1, {"1TP\r"}, true},

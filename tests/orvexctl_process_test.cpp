@@ -21,8 +21,11 @@
 
 #include "commands.h"
 #include "library_location.h"
+#include "orvexportio.h"
 #include "port_diagnosis.h"
 #include "port_diagnosis_linux.h"
+#include "setup_lines.h"
+#include "trace.h"
 
 extern char** environ;
 
@@ -141,8 +144,8 @@ TEST(OrvexctlProgram, CommissioningSessionPutsExactlyTheseLinesOnTheWire) {
   EXPECT_EQ(run.err, "");
   const std::vector<TracedCommand> commands = ParseTrace(run.out);
   ASSERT_EQ(commands.size(), 10U) << run.out;
-  const Wire setup = {R"(1FI11\r)", R"(1VA1000;AC50000\r)", R"(1FM03\r)", R"(1DH\r)",
-                      R"(2FI11\r)", R"(2VA1000;AC50000\r)", R"(2FM03\r)", R"(2DH\r)"};
+  Wire setup;  // as the trace prints them
+  for (const std::string& line : orvex::kBothAxesSetupLines) setup.push_back(EscapedLine(line));
   struct Expected {
     std::string command;
     Wire wire;
@@ -207,6 +210,13 @@ TEST(OrvexctlProgram, HelpListsTheCommands) {
   const Finished run = Orvexctl({"--help"});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out, HelpText());
+  EXPECT_EQ(run.err, "");
+}
+
+TEST(OrvexctlProgram, VersionIsTheLibraryHeaders) {
+  const Finished run = Orvexctl({"--version"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, std::string("orvexctl ") + ORVEX_VERSION + "\n");
   EXPECT_EQ(run.err, "");
 }
 

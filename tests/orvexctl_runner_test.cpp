@@ -1,5 +1,6 @@
 // orvexctl's commands against the virtual controller, in process: what each
 // prints, what went on the wire, and how a failure stops the run.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -14,6 +15,7 @@
 #include "orvexportio_sim.h"
 #include "runner.h"
 #include "trace.h"
+#include "setup_lines.h"
 #include "virtual_controller_fixture.h"
 
 namespace orvex::testing {
@@ -22,8 +24,18 @@ namespace {
 using orvexctl::Invocation;
 using orvexctl::Outcome;
 
-const orvexctl::LibraryExports kLinked = {&::MA, &::MR, &::SV, &::ST, &::DH, &::GH,
-                                          &::TP, &::OK, &::MT, &::WS, &::RT};
+// The library's functions linked into this program, found by their names as
+// orvexctl finds them in a build it loads.
+orvexctl::LibraryExports LinkedExports() {
+  std::vector<std::string> missing;
+  return orvexctl::LibraryExports::Find(
+      [](const char* name) {
+        return reinterpret_cast<orvexctl::Symbol>(dlsym(RTLD_DEFAULT, name));
+      },
+      missing);
+}
+
+const orvexctl::LibraryExports kLinked = LinkedExports();
 
 std::vector<Invocation> Invocations(std::vector<std::string_view> arguments) {
   orvexctl::ParsedArguments parsed = orvexctl::ParseArguments(arguments);
@@ -58,7 +70,7 @@ TEST_F(OrvexctlRunnerTest, EachCommandPrintsItsResultAndSendsItsLines) {
       {{"ok"}, "answered", {"1TP\r"}},
       {{"mt", "0"}, "done", {"TS\r"}},
       {{"ws", "1"}, "done", {"TS\r"}},
-      {{"rt", "2"}, "delivered", {"2FI11\r", "2VA1000;AC50000\r", "2FM3\r", "2DH\r"}},
+      {{"rt", "2"}, "delivered", kAxis2SetupLines},
   };
   for (const HealthyCase& healthy : cases) {
     controller().Reset();

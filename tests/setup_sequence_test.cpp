@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "orvexportio.h"
+#include "setup_lines.h"
 #include "virtual_controller_fixture.h"
 
 namespace orvex::testing {
@@ -96,29 +97,15 @@ TEST_F(SetupSequenceTest, TimeOutsFollowTheSequencesRules) {
   const FailureCase cases[] = {
       {"first line fails, both axes", 0, {}, 0, 0},
       {"first line fails, axis 2", 2, {}, 0, 0},
-      {"second line fails, axis 2", 2, {"2FI11\r"}, 1, 0},
-      {"FM3 fails, axis 1", 1, {"1FI11\r", "1VA1000;AC50000\r"}, 1, 2},
-      {"1DH fails in the two-axis sequence and stops it",
-       0,
-       {"1FI11\r", "1VA1000;AC50000\r", "1FM03\r"},
-       1,
+      {"second line fails, axis 2", 2, FirstLines(kAxis2SetupLines, 1), 1, 0},
+      {"FM3 fails, axis 1", 1, FirstLines(kAxis1SetupLines, 2), 1, 2},
+      {"1DH fails in the two-axis sequence and stops it", 0, FirstLines(kBothAxesSetupLines, 3), 1,
        2},
-      {"2FI11 fails after the axis-1 half",
-       0,
-       {"1FI11\r", "1VA1000;AC50000\r", "1FM03\r", "1DH\r"},
-       1,
+      {"2FI11 fails after the axis-1 half", 0, FirstLines(kBothAxesSetupLines, 4), 1, 3},
+      {"the last line's failure is not looked at, axis 1", 1, FirstLines(kAxis1SetupLines, 3), 1,
        3},
-      {"the last line's failure is not looked at, axis 1",
-       1,
-       {"1FI11\r", "1VA1000;AC50000\r", "1FM3\r"},
-       1,
-       3},
-      {"the last line's failure is not looked at, both axes",
-       0,
-       {"1FI11\r", "1VA1000;AC50000\r", "1FM03\r", "1DH\r", "2FI11\r", "2VA1000;AC50000\r",
-        "2FM03\r"},
-       1,
-       6},
+      {"the last line's failure is not looked at, both axes", 0, FirstLines(kBothAxesSetupLines, 7),
+       1, 6},
   };
   for (const FailureCase& failure : cases) {
     controller().Reset();

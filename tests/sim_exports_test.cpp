@@ -10,6 +10,7 @@
 #include "link/link.h"
 #include "orvexportio.h"
 #include "orvexportio_sim.h"
+#include "setup_lines.h"
 #include "virtual_controller_fixture.h"
 
 namespace orvex::testing {
@@ -49,8 +50,7 @@ TEST_F(SimExportsTest, CallbackAnnouncesEachLineAsTheTranscriptKeepsIt) {
   ASSERT_EQ(RT(2), 1);
   ASSERT_EQ(MA(0, 2.5F), 1);
   ASSERT_NE(TP(1), ORVEX_POSITION_ERROR);
-  const Lines expected = {"2FI11\r",   "2VA1000;AC50000\r", "2FM3\r", "2DH\r",
-                          "1PA 250\r", "2PA 250\r",         "1TP\r"};
+  const Lines expected = Followed(kAxis2SetupLines, {"1PA 250\r", "2PA 250\r", "1TP\r"});
   EXPECT_EQ(AnnouncedTexts(), expected);
   ASSERT_EQ(orvexsim_line_count(), static_cast<int>(expected.size()));
   for (int index = 0; index < orvexsim_line_count(); ++index) {

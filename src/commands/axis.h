@@ -23,20 +23,22 @@ inline signed char AxisFromArgument(signed char argument) {
 }
 
 // Runs `send_to_axis` for axis 1, axis 2, or both (axis 1 first, axis 2 only
-// when axis 1 went through) and returns the last outcome. An axis code that
-// addresses neither sends nothing and comes back as the result, widened from
-// its signed low byte, which does not read as a failure.
+// when axis 1 went through) and tells whether every line went through.
 template <typename SendToAxis>
-int ForAddressedAxes(signed char axis, SendToAxis send_to_axis) {
-  switch (axis) {
-    case AXIS_BOTH:
-      return send_to_axis(AXIS_1) == 0 ? 0 : send_to_axis(AXIS_2);
-    case AXIS_1:
-    case AXIS_2:
-      return send_to_axis(axis);
-    default:
-      return axis;
-  }
+bool ForAddressedAxes(signed char axis, SendToAxis send_to_axis) {
+  if (axis == AXIS_BOTH) return send_to_axis(AXIS_1) && send_to_axis(AXIS_2);
+  return send_to_axis(axis);
+}
+
+// An exported function's result for the axis argument it was given: 1 or 0
+// for `command` on the addressed axes. An axis code that addresses no axis
+// sends nothing and comes back as the result, widened from its signed low
+// byte, which does not read as a failure.
+template <typename Command>
+int ResultForAxisCode(signed char argument, Command command) {
+  const signed char axis = AxisFromArgument(argument);
+  if (!AddressesAnAxis(axis)) return axis;
+  return command(axis) ? 1 : 0;
 }
 
 }  // namespace orvex::commands

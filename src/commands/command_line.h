@@ -38,20 +38,20 @@ class CommandLine {
  private:
   // Room for the longest line ("1VA1000;AC50000\r", or a count of 11
   // characters) with plenty to spare; nothing is ever written beyond it.
-  static constexpr std::size_t kCapacity = 32;
+  static constexpr std::size_t CAPACITY = 32;
 
   template <typename Integer>
   CommandLine& Digits(Integer value) {
-    const auto result = std::to_chars(chars_.data() + length_, chars_.data() + kCapacity, value);
+    const auto result = std::to_chars(chars_.data() + length_, chars_.data() + CAPACITY, value);
     if (result.ec == std::errc{}) length_ = static_cast<std::size_t>(result.ptr - chars_.data());
     return *this;
   }
 
   void Put(char character) {
-    if (length_ < kCapacity) chars_[length_++] = character;
+    if (length_ < CAPACITY) chars_[length_++] = character;
   }
 
-  std::array<char, kCapacity> chars_{};
+  std::array<char, CAPACITY> chars_{};
   std::size_t length_ = 0;
 };
 

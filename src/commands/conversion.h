@@ -2,12 +2,16 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 namespace orvex::commands {
 
-// Multiplies by COUNTS_PER_UNIT exactly, truncates toward zero to 64 bits and
-// keeps the low 32 bits. NaN, the infinities and products outside the signed
-// 64-bit range give 0.
+// The value multiplied by COUNTS_PER_UNIT exactly and truncated toward zero,
+// or nothing for NaN, the infinities and products outside the signed 64-bit
+// range.
+std::optional<std::int64_t> WholeCount(float value);
+
+// The low 32 bits of WholeCount, or 0 where it gives nothing.
 std::int32_t ControllerCount(float value);
 
 }  // namespace orvex::commands

@@ -5,48 +5,51 @@
 #include "commands/axis.h"
 #include "commands/command_line.h"
 #include "commands/conversion.h"
-#include "commands/exchange.h"
+#include "link/exchange.h"
 #include "orvexportio.h"
 
 namespace orvex::commands {
 namespace {
 
-int Send(const CommandLine& line) {
-  return SendLine(line.View());
+bool Send(const CommandLine& line) {
+  return link::SendLine(line.View());
 }
 
 // "1PA 250\r": the mnemonic, one space, the count in signed decimal.
-int SendPositionLine(signed char axis, std::string_view mnemonic, std::int32_t count) {
+bool SendPositionLine(signed char axis, std::string_view mnemonic, std::int32_t count) {
   return Send(CommandLine::ForAxis(axis).Text(mnemonic).Text(" ").Number(count).End());
 }
 
 // "1VA250\r": the mnemonic and the count's 32 bits in unsigned decimal.
-int SendSpeedLine(signed char axis, std::int32_t count) {
+bool SendSpeedLine(signed char axis, std::int32_t count) {
   return Send(
       CommandLine::ForAxis(axis).Text("VA").Number(static_cast<std::uint32_t>(count)).End());
 }
 
 // "1ST\r": the mnemonic alone.
-int SendBareLine(signed char axis, std::string_view mnemonic) {
+bool SendBareLine(signed char axis, std::string_view mnemonic) {
   return Send(CommandLine::ForAxis(axis).Text(mnemonic).End());
+}
+
+// The exported result of sending each axis the argument addresses its line.
+template <typename SendToAxis>
+int SendToAxes(signed char argument, SendToAxis send_to_axis) {
+  return ResultForAxisCode(argument,
+                           [&](signed char axis) { return ForAddressedAxes(axis, send_to_axis); });
 }
 
 int SendPosition(signed char axis, std::string_view mnemonic, float value) {
   const std::int32_t count = ControllerCount(value);
-  return ForAddressedAxes(AxisFromArgument(axis), [&](signed char addressed) {
-    return SendPositionLine(addressed, mnemonic, count);
-  });
+  return SendToAxes(axis, [&](signed char one) { return SendPositionLine(one, mnemonic, count); });
 }
 
 int SendSpeed(signed char axis, float value) {
   const std::int32_t count = ControllerCount(value);
-  return ForAddressedAxes(AxisFromArgument(axis),
-                          [&](signed char addressed) { return SendSpeedLine(addressed, count); });
+  return SendToAxes(axis, [&](signed char one) { return SendSpeedLine(one, count); });
 }
 
 int SendBare(signed char axis, std::string_view mnemonic) {
-  return ForAddressedAxes(AxisFromArgument(axis),
-                          [&](signed char addressed) { return SendBareLine(addressed, mnemonic); });
+  return SendToAxes(axis, [&](signed char one) { return SendBareLine(one, mnemonic); });
 }
 
 }  // namespace

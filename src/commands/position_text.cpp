@@ -13,8 +13,8 @@
 namespace orvex::commands {
 namespace {
 
-constexpr std::uint8_t kLineFeed = 0x0A;
-constexpr std::size_t kMostKept = 80;
+constexpr std::uint8_t LINE_FEED = 0x0A;
+constexpr std::size_t MOST_KEPT = 80;
 
 bool IsDigit(char character) {
   return character >= '0' && character <= '9';
@@ -26,10 +26,10 @@ bool IsKept(std::uint8_t byte) {
 
 // The kept characters, closed up, in a buffer of the caller's.
 std::string_view FilterPositionText(std::span<const std::uint8_t> reply,
-                                    std::array<char, kMostKept>& kept) {
+                                    std::array<char, MOST_KEPT>& kept) {
   std::size_t length = 0;
   for (const std::uint8_t byte : reply) {
-    if (byte == kLineFeed || byte == 0 || length == kept.size()) break;
+    if (byte == LINE_FEED || byte == 0 || length == kept.size()) break;
     if (IsKept(byte)) kept[length++] = static_cast<char>(byte);
   }
   return {kept.data(), length};
@@ -62,7 +62,7 @@ float OutOfRange(std::string_view digits) {
 }  // namespace
 
 std::optional<float> ParsePositionReply(std::span<const std::uint8_t> reply) {
-  std::array<char, kMostKept> kept{};
+  std::array<char, MOST_KEPT> kept{};
   std::string_view text = FilterPositionText(reply, kept);
   const bool negative = !text.empty() && text.front() == '-';
   if (!text.empty() && (text.front() == '-' || text.front() == '+')) text.remove_prefix(1);

@@ -10,16 +10,16 @@
 #include "commands/axis.h"
 #include "commands/command_line.h"
 #include "commands/constants.h"
-#include "commands/exchange.h"
 #include "commands/position_text.h"
 #include "link/clock.h"
+#include "link/exchange.h"
 #include "orvexportio.h"
 
 namespace orvex::commands {
 namespace {
 
-constexpr std::uint8_t kAxis1Moving = 0x01;
-constexpr std::uint8_t kAxis2Moving = 0x02;
+constexpr std::uint8_t AXIS_1_MOVING = 0x01;
+constexpr std::uint8_t AXIS_2_MOVING = 0x02;
 
 // How long WS keeps asking a controller that no longer answers, in seconds.
 constexpr double STATUS_SILENCE_BOUND = 1.0;
@@ -27,11 +27,11 @@ constexpr double STATUS_SILENCE_BOUND = 1.0;
 bool AxesDone(signed char axis, std::uint8_t status) {
   switch (axis) {
     case AXIS_BOTH:
-      return (status & (kAxis1Moving | kAxis2Moving)) == 0;
+      return (status & (AXIS_1_MOVING | AXIS_2_MOVING)) == 0;
     case AXIS_1:
-      return (status & kAxis1Moving) == 0;
+      return (status & AXIS_1_MOVING) == 0;
     default:
-      return (status & kAxis2Moving) == 0;
+      return (status & AXIS_2_MOVING) == 0;
   }
 }
 
@@ -45,22 +45,25 @@ int ReplyWord(const StatusReply& reply) {
   return static_cast<int>(word);
 }
 
+// MT's result: 1 or 0 for the addressed axes, the reply word for codes that
+// address no axis, 0 when the exchange failed.
 int StatusResult(signed char axis, const StatusReply& reply) {
   if (!reply.exchanged) return 0;
   if (!AddressesAnAxis(axis)) return ReplyWord(reply);
   return AxesDone(axis, reply.Status()) ? 1 : 0;
 }
 
-int WaitUntilStopped(signed char axis) {
-  if (!AddressesAnAxis(axis)) return axis;
+// True once the addressed axes are at rest; false once the controller has
+// been silent for STATUS_SILENCE_BOUND.
+bool WaitUntilStopped(signed char axis) {
   double last_answer = link::NowSeconds();
   for (;;) {
     const StatusReply reply = QueryStatus();
     if (reply.exchanged) {
-      if (AxesDone(axis, reply.Status())) return 1;
+      if (AxesDone(axis, reply.Status())) return true;
       last_answer = link::NowSeconds();
     } else if (link::NowSeconds() - last_answer >= STATUS_SILENCE_BOUND) {
-      return 0;
+      return false;
     }
   }
 }
@@ -69,7 +72,7 @@ int WaitUntilStopped(signed char axis) {
 
 std::optional<double> QueryPosition(signed char axis) {
   if (axis != AXIS_1 && axis != AXIS_2) return std::nullopt;
-  const QueryReply reply = Query(CommandLine::ForAxis(axis).Text("TP").End().View());
+  const link::QueryReply reply = link::Query(CommandLine::ForAxis(axis).Text("TP").End().View());
   if (!reply.answered) return std::nullopt;
   const std::optional<float> counts = ParsePositionReply(reply.Received());
   if (!counts) return std::nullopt;
@@ -77,7 +80,7 @@ std::optional<double> QueryPosition(signed char axis) {
 }
 
 StatusReply QueryStatus() {
-  const QueryReply reply = Query("TS\r");
+  const link::QueryReply reply = link::Query("TS\r");
   StatusReply status;
   status.exchanged = reply.answered;
   if (reply.answered) {
@@ -107,7 +110,7 @@ int ORVEX_CALL MT(signed char axis) {
 }
 
 int ORVEX_CALL WS(signed char axis) {
-  return orvex::commands::WaitUntilStopped(orvex::commands::AxisFromArgument(axis));
+  return orvex::commands::ResultForAxisCode(axis, orvex::commands::WaitUntilStopped);
 }
 
 }  // extern "C"

@@ -5,9 +5,9 @@
 #include <string_view>
 
 #include "commands/axis.h"
-#include "commands/exchange.h"
+#include "link/clock.h"
+#include "link/exchange.h"
 #include "orvexportio.h"
-#include "port/platform.h"
 
 namespace orvex::commands {
 namespace {
@@ -18,53 +18,50 @@ constexpr unsigned SETUP_PAUSE_MS = 50;
 using SetupStep = std::string_view;
 constexpr SetupStep PAUSE{};
 
-constexpr std::array<SetupStep, 7> kAxis1Sequence = {
+constexpr std::array<SetupStep, 7> AXIS_1_SEQUENCE = {
     "1FI11\r", PAUSE, "1VA1000;AC50000\r", PAUSE, "1FM3\r", PAUSE, "1DH\r"};
 
-constexpr std::array<SetupStep, 6> kAxis2Sequence = {
+constexpr std::array<SetupStep, 6> AXIS_2_SEQUENCE = {
     "2FI11\r", "2VA1000;AC50000\r", PAUSE, "2FM3\r", PAUSE, "2DH\r"};
 
-constexpr std::array<SetupStep, 14> kBothAxesSequence = {
+constexpr std::array<SetupStep, 14> BOTH_AXES_SEQUENCE = {
     "1FI11\r", "1VA1000;AC50000\r", PAUSE, "1FM03\r", PAUSE, "1DH\r", PAUSE, "2FI11\r",
     PAUSE,     "2VA1000;AC50000\r", PAUSE, "2FM03\r", PAUSE, "2DH\r"};
 
 std::span<const SetupStep> SequenceFor(signed char axis) {
   switch (axis) {
     case AXIS_1:
-      return kAxis1Sequence;
+      return AXIS_1_SEQUENCE;
     case AXIS_2:
-      return kAxis2Sequence;
+      return AXIS_2_SEQUENCE;
     default:
-      return kBothAxesSequence;
+      return BOTH_AXES_SEQUENCE;
   }
 }
 
-// Sends the steps in order. The result is the first line's outcome: when it
-// fails nothing follows; when a later line fails the sequence stops there,
-// but the result stays 1. The outcome of the last line is not looked at.
-int RunSetupSequence(std::span<const SetupStep> steps) {
+// Sends the steps in order. The outcome is the first line's: when it fails
+// nothing follows; when a later line fails the sequence stops there, but the
+// outcome stays a success. The outcome of the last line is not looked at.
+bool RunSetupSequence(std::span<const SetupStep> steps) {
   bool first_line = true;
   for (std::size_t index = 0; index < steps.size(); ++index) {
     if (steps[index] == PAUSE) {
-      port::PauseMilliseconds(SETUP_PAUSE_MS);
+      link::PauseMilliseconds(SETUP_PAUSE_MS);
       continue;
     }
-    const bool delivered = SendLine(steps[index]) == 1;
-    if (!delivered && first_line) return 0;
-    if (!delivered && index + 1 < steps.size()) return 1;
+    const bool delivered = link::SendLine(steps[index]);
+    if (!delivered && first_line) return false;
+    if (!delivered && index + 1 < steps.size()) return true;
     first_line = false;
   }
-  return 1;
-}
-
-int SetUpAxes(signed char axis) {
-  if (!AddressesAnAxis(axis)) return axis;
-  return RunSetupSequence(SequenceFor(axis));
+  return true;
 }
 
 }  // namespace
 }  // namespace orvex::commands
 
 extern "C" int ORVEX_CALL RT(signed char axis) {
-  return orvex::commands::SetUpAxes(orvex::commands::AxisFromArgument(axis));
+  using namespace orvex::commands;
+  return ResultForAxisCode(
+      axis, [](signed char addressed) { return RunSetupSequence(SequenceFor(addressed)); });
 }

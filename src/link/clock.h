@@ -1,4 +1,4 @@
-// The link's clock reading.
+// The link's clock reading and its pause.
 #pragma once
 
 #include "port/platform.h"
@@ -10,6 +10,12 @@ namespace orvex::link {
 // stretches a readiness window.
 inline double NowSeconds() {
   return port::SteadyClockSeconds();
+}
+
+// Blocks the calling thread for the given number of milliseconds, between
+// lines, while it holds no registers.
+inline void PauseMilliseconds(unsigned milliseconds) {
+  port::PauseMilliseconds(milliseconds);
 }
 
 }  // namespace orvex::link

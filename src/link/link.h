@@ -45,21 +45,21 @@ inline constexpr double STALL_ALLOWANCE = 0.25;
 inline constexpr std::size_t REPLY_BOUND = 1024;
 
 // Sends every byte of `command` and waits for the controller to return to
-// READY. Returns 1 when every byte was delivered, 0 when the controller missed
-// a readiness window or an acknowledgement bound; the bytes sent before stay
-// sent. An empty command sends nothing and only waits for READY.
-int SendCommand(std::string_view command, port::PortAddress base);
+// READY. Returns true when every byte was delivered, false when the controller
+// missed a readiness window or an acknowledgement bound; the bytes sent before
+// stay sent. An empty command sends nothing and only waits for READY.
+bool SendCommand(std::string_view command, port::PortAddress base);
 
 struct ReplyResult {
-  int delivered;       // 1 when a whole line fitted into the buffer, else 0
+  bool delivered;      // a whole line fitted into the buffer
   std::size_t length;  // bytes stored in the buffer, line feed included
 };
 
 // Receives one reply line into `buffer`, line feed included, without adding a
 // terminator. A reply longer than the buffer is still received up to its line
 // feed (or REPLY_BOUND bytes), so the link stays in step with the controller,
-// but only what fits is stored and the result is 0. Returns 0 as well when
-// the controller missed a window or a bound; the bytes stored so far stay.
+// but only what fits is stored and the line is not delivered. Neither is it
+// when the controller missed a window or a bound; the bytes stored so far stay.
 ReplyResult ReadReply(std::span<std::uint8_t> buffer, port::PortAddress base);
 
 }  // namespace orvex::link

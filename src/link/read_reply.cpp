@@ -33,9 +33,9 @@ ReplyResult ReadReply(std::span<std::uint8_t> buffer, port::PortAddress base) {
     line_ended = *byte == LINE_FEED;
   }
   const std::size_t stored = received < buffer.size() ? received : buffer.size();
-  if (!line_ended) return {0, stored};
+  if (!line_ended) return {false, stored};
   const bool back_to_ready = AwaitHandshake(handshake, ACKNOWLEDGE_BOUND, Exactly(READY));
-  return {back_to_ready && received <= buffer.size() ? 1 : 0, stored};
+  return {back_to_ready && received <= buffer.size(), stored};
 }
 
 }  // namespace orvex::link

@@ -19,12 +19,12 @@ bool SendByte(std::uint8_t byte, port::PortAddress data, port::PortAddress hands
 
 }  // namespace
 
-int SendCommand(std::string_view command, port::PortAddress base) {
+bool SendCommand(std::string_view command, port::PortAddress base) {
   const port::PortAddress handshake = base + 1;
   for (const char character : command) {
-    if (!SendByte(static_cast<std::uint8_t>(character), base, handshake)) return 0;
+    if (!SendByte(static_cast<std::uint8_t>(character), base, handshake)) return false;
   }
-  return AwaitHandshake(handshake, ACKNOWLEDGE_BOUND, Exactly(READY)) ? 1 : 0;
+  return AwaitHandshake(handshake, ACKNOWLEDGE_BOUND, Exactly(READY));
 }
 
 }  // namespace orvex::link

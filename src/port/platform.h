@@ -10,6 +10,9 @@ namespace orvex::port {
 // Port address as the link hands it over; only the low 16 bits address a port.
 using PortAddress = std::int32_t;
 
+// The controller's data register; its handshake register follows it.
+inline constexpr PortAddress PORT_BASE = 0x340;
+
 // Reads one byte from an I/O port. An unreachable bus reads 0xFF.
 std::uint8_t ReadPortByte(PortAddress port);
 

@@ -19,9 +19,9 @@
 namespace orvex::port {
 namespace {
 
-constexpr std::uint16_t kFirstGrantedPort = 0x340;
-constexpr std::uint16_t kGrantedPortCount = 2;
-constexpr std::uint8_t kEmptyBusByte = 0xFF;
+constexpr std::uint16_t FIRST_GRANTED_PORT = 0x340;
+constexpr std::uint16_t GRANTED_PORT_COUNT = 2;
+constexpr std::uint8_t EMPTY_BUS_BYTE = 0xFF;
 
 enum class ThreadGrant : std::uint8_t { NotAsked, Granted, Refused };
 
@@ -34,13 +34,13 @@ std::uint16_t BusAddress(PortAddress port) {
 }
 
 bool IsGrantedRange(std::uint16_t address) {
-  return static_cast<std::uint16_t>(address - kFirstGrantedPort) < kGrantedPortCount;
+  return static_cast<std::uint16_t>(address - FIRST_GRANTED_PORT) < GRANTED_PORT_COUNT;
 }
 
 bool ThreadMayUseInstructions(std::uint16_t address) {
   if (!IsGrantedRange(address)) return false;
   if (thread_grant == ThreadGrant::NotAsked) {
-    thread_grant = ioperm(kFirstGrantedPort, kGrantedPortCount, 1) == 0 ? ThreadGrant::Granted
+    thread_grant = ioperm(FIRST_GRANTED_PORT, GRANTED_PORT_COUNT, 1) == 0 ? ThreadGrant::Granted
                                                                         : ThreadGrant::Refused;
   }
   return thread_grant == ThreadGrant::Granted;
@@ -57,8 +57,8 @@ class DevPort {
   DevPort& operator=(const DevPort&) = delete;
 
   std::uint8_t Read(std::uint16_t address) const {
-    std::uint8_t value = kEmptyBusByte;
-    if (descriptor_ < 0 || pread(descriptor_, &value, 1, address) != 1) return kEmptyBusByte;
+    std::uint8_t value = EMPTY_BUS_BYTE;
+    if (descriptor_ < 0 || pread(descriptor_, &value, 1, address) != 1) return EMPTY_BUS_BYTE;
     return value;
   }
 

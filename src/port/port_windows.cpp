@@ -20,8 +20,8 @@
 namespace orvex::port {
 namespace {
 
-constexpr DWORD kNotNtFamily = 0x80000000;
-constexpr std::uint8_t kEmptyBusByte = 0xFF;
+constexpr DWORD NOT_NT_FAMILY = 0x80000000;
+constexpr std::uint8_t EMPTY_BUS_BYTE = 0xFF;
 
 // The driver library's functions: __stdcall, exported undecorated.
 using DriverRead = unsigned char(__stdcall*)(unsigned long port);
@@ -33,7 +33,7 @@ struct PortDriver {
 };
 
 // Tried in this order; a library counts only when it has both functions.
-constexpr const wchar_t* kDriverLibraries[] = {L"DlPortIO.dll", L"inpout32.dll"};
+constexpr const wchar_t* DRIVER_LIBRARIES[] = {L"DlPortIO.dll", L"inpout32.dll"};
 
 template <typename Function>
 Function DriverFunction(HMODULE library, const char* name) {
@@ -42,7 +42,7 @@ Function DriverFunction(HMODULE library, const char* name) {
 }
 
 PortDriver LoadFirstDriver() {
-  for (const wchar_t* name : kDriverLibraries) {
+  for (const wchar_t* name : DRIVER_LIBRARIES) {
     const HMODULE library = LoadLibraryW(name);
     if (library == nullptr) continue;
     const PortDriver driver{DriverFunction<DriverRead>(library, "DlPortReadPortUchar"),
@@ -62,7 +62,7 @@ const PortDriver& Driver() {
 }
 
 bool IsNtFamily() {
-  return (GetVersion() & kNotNtFamily) == 0;
+  return (GetVersion() & NOT_NT_FAMILY) == 0;
 }
 
 std::uint16_t BusAddress(PortAddress port) {
@@ -84,7 +84,7 @@ void WriteWithInstruction(std::uint16_t address, std::uint8_t value) {
 std::uint8_t ReadPortByte(PortAddress port) {
   if (!IsNtFamily()) return ReadWithInstruction(BusAddress(port));
   const PortDriver& driver = Driver();
-  if (driver.read == nullptr) return kEmptyBusByte;
+  if (driver.read == nullptr) return EMPTY_BUS_BYTE;
   return driver.read(static_cast<unsigned long>(port));
 }
 

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "host_harness.h"
+#include "setup_lines.h"
 #include "suites.h"
 
 namespace orvex::wintest {
@@ -68,13 +69,9 @@ struct SetupCase {
 
 void SetupSequenceSendsItsLinesWithItsPauses(Expect& expect) {
   const SetupCase cases[] = {
-      {1, 1, {"1FI11\r", "1VA1000;AC50000\r", "1FM3\r", "1DH\r"}, 0.150},
-      {2, 1, {"2FI11\r", "2VA1000;AC50000\r", "2FM3\r", "2DH\r"}, 0.100},
-      {0,
-       1,
-       {"1FI11\r", "1VA1000;AC50000\r", "1FM03\r", "1DH\r", "2FI11\r", "2VA1000;AC50000\r",
-        "2FM03\r", "2DH\r"},
-       0.300},
+      {1, 1, kAxis1SetupLines, 0.150},
+      {2, 1, kAxis2SetupLines, 0.100},
+      {0, 1, kBothAxesSetupLines, 0.300},
       {7, 7, {}, 0.0},
   };
   for (const SetupCase& setup : cases) {

@@ -13,11 +13,10 @@
 #include <variant>
 
 #include "commands.h"
+#include "commands/conversion.h"
 
 namespace orvexctl {
 namespace {
-
-constexpr double kCountsPerUnit = 100.0;
 
 struct UsageError {
   std::string text;
@@ -51,22 +50,26 @@ std::optional<float> FiniteNumber(std::string_view text) {
   return number;
 }
 
-// The count the library will send for `value`: the product truncated toward zero.
-double ControllerCount(float value) {
-  return std::trunc(static_cast<double>(value) * kCountsPerUnit);
+// The whole count the library makes of a finite `value`, before it keeps the
+// low 32 bits. A value beyond the 64-bit range is beyond every count the
+// controller takes, on the side of its sign.
+std::int64_t WholeCount(float value) {
+  if (const std::optional<std::int64_t> count = orvex::commands::WholeCount(value)) return *count;
+  return value < 0.0F ? std::numeric_limits<std::int64_t>::min()
+                      : std::numeric_limits<std::int64_t>::max();
 }
 
 std::optional<std::string> ValueOutOfRange(ValueKind kind, float value) {
-  const double count = ControllerCount(value);
+  const std::int64_t count = WholeCount(value);
   if (kind == ValueKind::Speed) {
-    if (count < 0.0) return "must not be negative";
-    if (count > static_cast<double>(std::numeric_limits<std::uint32_t>::max())) {
+    if (count < 0) return "must not be negative";
+    if (count > std::numeric_limits<std::uint32_t>::max()) {
       return "is beyond the controller's 32-bit count (at most 42949672.95)";
     }
     return std::nullopt;
   }
-  if (count < static_cast<double>(std::numeric_limits<std::int32_t>::min()) ||
-      count > static_cast<double>(std::numeric_limits<std::int32_t>::max())) {
+  if (count < std::numeric_limits<std::int32_t>::min() ||
+      count > std::numeric_limits<std::int32_t>::max()) {
     return "is beyond the controller's signed 32-bit count (+-21474836.47)";
   }
   return std::nullopt;
@@ -89,6 +92,8 @@ std::optional<UsageError> ReadOption(Reader& reader, Request& request) {
   const std::string_view option = reader.Take();
   if (option == "--help" || option == "-h") {
     request.help = true;
+  } else if (option == "--version") {
+    request.version = true;
   } else if (option == "--trace") {
     request.trace = true;
   } else if (option == "--simulate" || option == "--library") {
@@ -171,10 +176,10 @@ Checked<Invocation> ReadInvocation(Reader& reader, const Invocation* previous) {
 ParsedArguments ParseArguments(std::span<const std::string_view> arguments) {
   Reader reader(arguments);
   Request request;
-  while (!reader.AtEnd() && reader.Peek().starts_with("-") && !request.help) {
+  while (!reader.AtEnd() && reader.Peek().starts_with("-") && !request.help && !request.version) {
     if (auto error = ReadOption(reader, request)) return {std::nullopt, error->text};
   }
-  if (request.help) return {request, {}};
+  if (request.help || request.version) return {request, {}};
   while (!reader.AtEnd()) {
     const Invocation* previous =
         request.invocations.empty() ? nullptr : &request.invocations.back();

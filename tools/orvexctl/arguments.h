@@ -26,6 +26,7 @@ struct Request {
   std::string library_path;  // with LibraryChoice::Path
   bool trace = false;
   bool help = false;
+  bool version = false;
   std::vector<Invocation> invocations;
 };
 

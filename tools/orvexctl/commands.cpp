@@ -7,35 +7,133 @@
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <utility>
 
+#include "arguments.h"
+#include "library.h"
 #include "library_location.h"
+#include "orvexportio.h"
+#include "runner.h"
 
 namespace orvexctl {
 namespace {
 
-constexpr std::array<CommandSpec, 11> kCommands = {{
-    {"ma", Export::MA, AxisCodes::BothOrOne, ValueKind::Position, "TARGET",
-     R"(1PA <count>\r, 2PA <count>\r  (move to TARGET))", "delivered"},
-    {"mr", Export::MR, AxisCodes::BothOrOne, ValueKind::Position, "DISTANCE",
-     R"(1PR <count>\r, 2PR <count>\r  (move by DISTANCE))", "delivered"},
-    {"sv", Export::SV, AxisCodes::BothOrOne, ValueKind::Speed, "SPEED",
-     R"(1VA<count>\r, 2VA<count>\r  (set the speed))", "delivered"},
-    {"st", Export::ST, AxisCodes::BothOrOne, ValueKind::None, "", R"(1ST\r, 2ST\r  (stop))",
-     "delivered"},
-    {"dh", Export::DH, AxisCodes::BothOrOne, ValueKind::None, "",
-     R"(1DH\r, 2DH\r  (this position is home))", "delivered"},
-    {"gh", Export::GH, AxisCodes::BothOrOne, ValueKind::None, "", R"(1PA 0\r, 2PA 0\r  (go home))",
-     "delivered"},
-    {"tp", Export::TP, AxisCodes::OneOrTwo, ValueKind::None, "", R"(1TP\r or 2TP\r)",
-     "the position in caller units"},
-    {"ok", Export::OK, AxisCodes::None, ValueKind::None, "", R"(1TP\r)", "answered"},
-    {"mt", Export::MT, AxisCodes::BothOrOne, ValueKind::None, "",
-     R"(TS\r; after a 0 also 1TP\r, to tell moving from silent)", "done or moving"},
-    {"ws", Export::WS, AxisCodes::BothOrOne, ValueKind::None, "",
-     R"(TS\r until the axes are at rest)", "done"},
-    {"rt", Export::RT, AxisCodes::BothOrOne, ValueKind::None, "",
-     R"(FI11, VA1000;AC50000, FM3 (FM03 for both), DH, paced)", "delivered (its first line)"},
-}};
+Outcome Succeeded(std::string result) {
+  return {true, std::move(result), {}};
+}
+
+Outcome Failed(std::string result, std::string failure) {
+  return {false, std::move(result), std::move(failure)};
+}
+
+Outcome Unexpected(int result) {
+  return Failed("unexpected result " + std::to_string(result),
+                "the library returned " + std::to_string(result) + ", which it never should here");
+}
+
+Outcome LineDelivered(int result) {
+  if (result == 1) return Succeeded("delivered");
+  if (result == 0) {
+    return Failed("time-out", "a line was not delivered: the controller did not take it in time");
+  }
+  return Unexpected(result);
+}
+
+Outcome SetupStarted(int result) {
+  if (result == 1) return Succeeded("delivered");
+  if (result == 0) {
+    return Failed("time-out",
+                  "the first set-up line was not delivered: the controller did not take it in "
+                  "time");
+  }
+  return Unexpected(result);
+}
+
+Outcome Position(float position) {
+  if (position == ORVEX_POSITION_ERROR) {
+    return Failed("no position",
+                  "the controller did not answer the position query with a number in time");
+  }
+  return Succeeded(FormatPosition(position));
+}
+
+Outcome Answered(int result) {
+  if (result == 1) return Succeeded("answered");
+  return Failed("no answer", "no controller answered the axis-1 position query");
+}
+
+Outcome Waited(int result) {
+  if (result == 1) return Succeeded("done");
+  if (result == 0) {
+    return Failed("no answer", "the controller stopped answering the status query for a second");
+  }
+  return Unexpected(result);
+}
+
+// The adapters, one for each shape of exported function; the function's type
+// is the one orvexportio.h declares.
+using Interpretation = Outcome (*)(int result);
+
+template <Interpretation interpret>
+Outcome CallWithAxisAndValue(const LibraryExports& library, const Invocation& invocation) {
+  const auto function = library.FunctionOf<decltype(&::MA)>(*invocation.command);
+  return interpret(function(invocation.axis, invocation.value));
+}
+
+template <Interpretation interpret>
+Outcome CallWithAxis(const LibraryExports& library, const Invocation& invocation) {
+  const auto function = library.FunctionOf<decltype(&::ST)>(*invocation.command);
+  return interpret(function(invocation.axis));
+}
+
+Outcome CallForPosition(const LibraryExports& library, const Invocation& invocation) {
+  const auto function = library.FunctionOf<decltype(&::TP)>(*invocation.command);
+  return Position(function(invocation.axis));
+}
+
+Outcome CallWithoutArguments(const LibraryExports& library, const Invocation& invocation) {
+  const auto function = library.FunctionOf<decltype(&::OK)>(*invocation.command);
+  return Answered(function());
+}
+
+// MT's 0 stands both for a moving axis and for a failed exchange; a
+// controller that still answers the position query (OK) is taken to be moving.
+Outcome CallForRest(const LibraryExports& library, const Invocation& invocation) {
+  const int result = library.FunctionOf<decltype(&::MT)>(*invocation.command)(invocation.axis);
+  if (result == 1) return Succeeded("done");
+  if (result != 0) return Unexpected(result);
+  if (library.FunctionOf<decltype(&::OK)>(*FindCommand("ok"))() == 1) return Succeeded("moving");
+  return Failed("no answer", "no controller answered the status query");
+}
+
+constexpr CommandSpec kCommands[] = {
+    {"ma", "MA", AxisCodes::BothOrOne, ValueKind::Position, "TARGET",
+     R"(1PA <count>\r, 2PA <count>\r  (move to TARGET))", "delivered",
+     CallWithAxisAndValue<LineDelivered>},
+    {"mr", "MR", AxisCodes::BothOrOne, ValueKind::Position, "DISTANCE",
+     R"(1PR <count>\r, 2PR <count>\r  (move by DISTANCE))", "delivered",
+     CallWithAxisAndValue<LineDelivered>},
+    {"sv", "SV", AxisCodes::BothOrOne, ValueKind::Speed, "SPEED",
+     R"(1VA<count>\r, 2VA<count>\r  (set the speed))", "delivered",
+     CallWithAxisAndValue<LineDelivered>},
+    {"st", "ST", AxisCodes::BothOrOne, ValueKind::None, "", R"(1ST\r, 2ST\r  (stop))", "delivered",
+     CallWithAxis<LineDelivered>},
+    {"dh", "DH", AxisCodes::BothOrOne, ValueKind::None, "",
+     R"(1DH\r, 2DH\r  (this position is home))", "delivered", CallWithAxis<LineDelivered>},
+    {"gh", "GH", AxisCodes::BothOrOne, ValueKind::None, "", R"(1PA 0\r, 2PA 0\r  (go home))",
+     "delivered", CallWithAxis<LineDelivered>},
+    {"tp", "TP", AxisCodes::OneOrTwo, ValueKind::None, "", R"(1TP\r or 2TP\r)",
+     "the position in caller units", CallForPosition},
+    {"ok", "OK", AxisCodes::None, ValueKind::None, "", R"(1TP\r)", "answered",
+     CallWithoutArguments},
+    {"mt", "MT", AxisCodes::BothOrOne, ValueKind::None, "",
+     R"(TS\r; after a 0 also 1TP\r, to tell moving from silent)", "done or moving", CallForRest},
+    {"ws", "WS", AxisCodes::BothOrOne, ValueKind::None, "", R"(TS\r until the axes are at rest)",
+     "done", CallWithAxis<Waited>},
+    {"rt", "RT", AxisCodes::BothOrOne, ValueKind::None, "",
+     R"(FI11, VA1000;AC50000, FM3 (FM03 for both), DH, paced)", "delivered (its first line)",
+     CallWithAxis<SetupStarted>},
+};
 
 std::string Lowered(std::string_view text) {
   std::string lowered(text);
@@ -61,9 +159,9 @@ std::span<const CommandSpec> Commands() {
 const CommandSpec* FindCommand(std::string_view name) {
   const std::string lowered = Lowered(name);
   const auto found =
-      std::find_if(kCommands.begin(), kCommands.end(),
+      std::find_if(std::begin(kCommands), std::end(kCommands),
                    [&](const CommandSpec& command) { return command.name == lowered; });
-  return found == kCommands.end() ? nullptr : &*found;
+  return found == std::end(kCommands) ? nullptr : &*found;
 }
 
 bool AcceptsAxis(const CommandSpec& command, long long code) {
@@ -102,6 +200,7 @@ std::string HelpText() {
           "  --trace         print each line the virtual controller receives, with its\n"
           "                  virtual time; repeats of a line are counted on one row\n"
           "  --help          print this text\n"
+          "  --version       print orvexctl's version\n"
           "\n"
           "commands (in either case); AXIS is 1 or 2 for one axis, 0 for both;\n"
           "values are in caller units, sent as <count> = value x 100:\n";

@@ -1,5 +1,6 @@
-// The commands orvexctl knows: one for each function of the library, named
-// after it, with the arguments it takes and the lines it sends.
+// The commands orvexctl knows: one row for each function of the library,
+// named after it, with the arguments it takes, the lines it sends and the
+// adapter that calls it.
 #pragma once
 
 #include <cstdint>
@@ -9,7 +10,9 @@
 
 namespace orvexctl {
 
-enum class Export : std::uint8_t { MA, MR, SV, ST, DH, GH, TP, OK, MT, WS, RT };
+struct Invocation;
+struct Outcome;
+class LibraryExports;
 
 // Which axis codes a command accepts.
 enum class AxisCodes : std::uint8_t {
@@ -25,14 +28,19 @@ enum class ValueKind : std::uint8_t {
   Speed,     // not negative: the count must fit 32 unsigned bits
 };
 
+// Calls a command's function in a loaded build with the invocation's
+// arguments, and tells what came of it.
+using Adapter = Outcome (*)(const LibraryExports& library, const Invocation& invocation);
+
 struct CommandSpec {
-  std::string_view name;  // lower case, as typed (in either case)
-  Export function;
+  std::string_view name;      // lower case, as typed (in either case)
+  std::string_view function;  // the exported function's name: "MA"
   AxisCodes axes;
   ValueKind value;
   std::string_view value_name;  // for messages and the help text
   std::string_view sends;       // the lines it puts on the wire
   std::string_view prints;      // what orvexctl prints when it succeeds
+  Adapter call;
 };
 
 std::span<const CommandSpec> Commands();

@@ -1,45 +1,36 @@
 #include "library.h"
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
+#include "commands.h"
 #include "library_loader.h"
 
 namespace orvexctl {
-namespace {
 
-template <typename Function>
-bool Bind(const DynamicLibrary& library, const char* name, Function& function) {
-  function = reinterpret_cast<Function>(library.Find(name));
-  return function != nullptr;
+LibraryExports LibraryExports::Find(const Finder& find, std::vector<std::string>& missing) {
+  LibraryExports exports;
+  for (const CommandSpec& command : Commands()) {
+    const std::string name(command.function);
+    const Symbol function = find(name.c_str());
+    if (function == nullptr) missing.push_back(name);
+    exports.functions_.push_back(function);
+  }
+  return exports;
 }
 
-template <typename Function>
-void BindRequired(const DynamicLibrary& library, const char* name, Function& function,
-                  std::vector<std::string>& missing) {
-  if (!Bind(library, name, function)) missing.emplace_back(name);
+std::size_t LibraryExports::RowOf(const CommandSpec& command) {
+  return static_cast<std::size_t>(&command - Commands().data());
 }
-
-}  // namespace
 
 BoundLibrary BindExports(const DynamicLibrary& library) {
   BoundLibrary bound;
-  LibraryExports& exports = bound.exports;
-  BindRequired(library, "MA", exports.MA, bound.missing);
-  BindRequired(library, "MR", exports.MR, bound.missing);
-  BindRequired(library, "SV", exports.SV, bound.missing);
-  BindRequired(library, "ST", exports.ST, bound.missing);
-  BindRequired(library, "DH", exports.DH, bound.missing);
-  BindRequired(library, "GH", exports.GH, bound.missing);
-  BindRequired(library, "TP", exports.TP, bound.missing);
-  BindRequired(library, "OK", exports.OK, bound.missing);
-  BindRequired(library, "MT", exports.MT, bound.missing);
-  BindRequired(library, "WS", exports.WS, bound.missing);
-  BindRequired(library, "RT", exports.RT, bound.missing);
-  VirtualControllerExports virtual_controller;
-  if (Bind(library, "orvexsim_set_line_callback", virtual_controller.set_line_callback)) {
-    bound.virtual_controller = virtual_controller;
-  }
+  bound.exports = LibraryExports::Find([&library](const char* name) { return library.Find(name); },
+                                       bound.missing);
+  const auto set_line_callback = reinterpret_cast<decltype(&::orvexsim_set_line_callback)>(
+      library.Find("orvexsim_set_line_callback"));
+  if (set_line_callback != nullptr) bound.virtual_controller = {set_line_callback};
   return bound;
 }
 

@@ -1,29 +1,35 @@
 // The library's functions, looked up in a loaded build by their names.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "commands.h"
 #include "library_loader.h"
-#include "orvexportio.h"
 #include "orvexportio_sim.h"
 
 namespace orvexctl {
 
-// The eleven functions every build exports.
-struct LibraryExports {
-  decltype(&::MA) MA = nullptr;
-  decltype(&::MR) MR = nullptr;
-  decltype(&::SV) SV = nullptr;
-  decltype(&::ST) ST = nullptr;
-  decltype(&::DH) DH = nullptr;
-  decltype(&::GH) GH = nullptr;
-  decltype(&::TP) TP = nullptr;
-  decltype(&::OK) OK = nullptr;
-  decltype(&::MT) MT = nullptr;
-  decltype(&::WS) WS = nullptr;
-  decltype(&::RT) RT = nullptr;
+// The function behind each row of the command table, found by its name.
+class LibraryExports {
+ public:
+  // Where to look a name up: the address, or nullptr.
+  using Finder = std::function<Symbol(const char* name)>;
+
+  // Looks every command's function up; the names not found go to `missing`.
+  static LibraryExports Find(const Finder& find, std::vector<std::string>& missing);
+
+  // The function behind `command`, as the type orvexportio.h gives it.
+  template <typename FunctionPointer>
+  FunctionPointer FunctionOf(const CommandSpec& command) const {
+    return reinterpret_cast<FunctionPointer>(functions_.at(RowOf(command)));
+  }
+
+ private:
+  static std::size_t RowOf(const CommandSpec& command);
+  std::vector<Symbol> functions_;  // in the order of Commands()
 };
 
 // What only the virtual-controller build exports.

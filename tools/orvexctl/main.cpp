@@ -15,6 +15,7 @@
 #include "library.h"
 #include "library_loader.h"
 #include "library_location.h"
+#include "orvexportio.h"
 #include "port_diagnosis.h"
 #include "runner.h"
 #include "trace.h"
@@ -89,6 +90,10 @@ int main(int argc, char** argv) {
   }
   if (parsed.request->help) {
     std::cout << HelpText();
+    return kAllDone;
+  }
+  if (parsed.request->version) {
+    std::cout << "orvexctl " << ORVEX_VERSION << '\n';
     return kAllDone;
   }
   return Run(*parsed.request);

@@ -18,8 +18,8 @@ struct Outcome {
   std::string failure;  // what went wrong, when it did not succeed
 };
 
-// Calls the command's function, and for a 0 from MT also OK, to tell axes
-// that move from a controller that does not answer.
+// Calls the command's function through its adapter; for a 0 from MT that also
+// calls OK, to tell axes that move from a controller that does not answer.
 Outcome RunInvocation(const LibraryExports& library, const Invocation& invocation);
 
 // A position in caller units, as short as it can be written without loss.

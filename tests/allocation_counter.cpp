@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <new>
 
-namespace orvex::bench {
+namespace orvex::testing {
 namespace {
 
 std::atomic<std::uint64_t> allocations{0};
@@ -43,12 +43,12 @@ std::uint64_t HeapAllocations() {
   return allocations.load(std::memory_order_relaxed);
 }
 
-}  // namespace orvex::bench
+}  // namespace orvex::testing
 
-using orvex::bench::Allocate;
-using orvex::bench::AllocateAligned;
-using orvex::bench::AllocateAlignedOrThrow;
-using orvex::bench::AllocateOrThrow;
+using orvex::testing::Allocate;
+using orvex::testing::AllocateAligned;
+using orvex::testing::AllocateAlignedOrThrow;
+using orvex::testing::AllocateOrThrow;
 
 void* operator new(std::size_t size) {
   return AllocateOrThrow(size);

@@ -8,15 +8,15 @@
 #include <span>
 #include <string_view>
 
-namespace orvex::commands {
+namespace orvex::link {
 
-// Sends one command line; 1 when it was delivered, 0 on a time-out.
-int SendLine(std::string_view line);
+// Sends one command line; true when it was delivered, false on a time-out.
+bool SendLine(std::string_view line);
 
 struct QueryReply {
-  static constexpr std::size_t kCapacity = 80;
+  static constexpr std::size_t CAPACITY = 80;
   bool answered = false;  // the query went out and a whole reply line came back
-  std::array<std::uint8_t, kCapacity> bytes{};
+  std::array<std::uint8_t, CAPACITY> bytes{};
   std::size_t length = 0;
   std::span<const std::uint8_t> Received() const { return std::span(bytes).first(length); }
 };
@@ -24,4 +24,4 @@ struct QueryReply {
 // Sends one query line and reads its reply line.
 QueryReply Query(std::string_view line);
 
-}  // namespace orvex::commands
+}  // namespace orvex::link

@@ -1,8 +1,7 @@
-// Exact checks behind the benchmark figures, independent of machine and
+// The exact check behind the benchmark figures, independent of machine and
 // load. On the virtual controller and its virtual clock, every export moves
 // its bytes in exactly the protocol's fewest port accesses: five per byte
-// either way, one look for READY after each line. And the allocation counter
-// behind the benchmarks' allocations_per_call does see an allocation.
+// either way, one look for READY after each line.
 #include <gtest/gtest.h>
 
 #include <cstddef>
@@ -11,11 +10,11 @@
 #include <string>
 #include <string_view>
 
-#include "allocation_counter.h"
+#include "access_floor.h"
 #include "orvexportio.h"
-#include "virtual_controller.h"
+#include "virtual_controller_fixture.h"
 
-namespace orvex::bench {
+namespace orvex::testing {
 namespace {
 
 constexpr std::string_view kPositionReply = "+250\r\n";
@@ -50,20 +49,15 @@ const ExportCase kExportCases[] = {
     {"RT_both", [] { return RT(0); }, 1, 0, 0},
 };
 
-class ExportFloorTest : public ::testing::TestWithParam<ExportCase> {
+class ExportFloorTest : public VirtualControllerTest,
+                        public ::testing::WithParamInterface<ExportCase> {
  protected:
   void SetUp() override {
-    controller().Reset();
+    VirtualControllerTest::SetUp();
     if (GetParam().replies > 0) {
       controller().QueueReply(GetParam().reply_length == kStatusReply.size() ? kStatusReply
                                                                              : kPositionReply);
     }
-  }
-
-  static sim::VirtualController& controller() { return sim::TheController(); }
-
-  static std::uint64_t PortAccesses() {
-    return controller().PortReads() + controller().PortWrites();
   }
 };
 
@@ -73,7 +67,7 @@ TEST_P(ExportFloorTest, MovesItsBytesInTheFewestPortAccesses) {
   const std::uint64_t reply_bytes = GetParam().replies * GetParam().reply_length;
   const std::uint64_t bytes = controller().BytesTaken() + reply_bytes;
   const std::uint64_t lines = controller().LineCount() + GetParam().replies;
-  EXPECT_EQ(PortAccesses(), 5 * bytes + lines);
+  EXPECT_EQ(PortAccesses(), ProtocolFloor(bytes, lines));
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryExport, ExportFloorTest, ::testing::ValuesIn(kExportCases),
@@ -81,16 +75,5 @@ INSTANTIATE_TEST_SUITE_P(EveryExport, ExportFloorTest, ::testing::ValuesIn(kExpo
                            return std::string(param_info.param.name);
                          });
 
-// The counter the benchmarks' allocations_per_call relies on.
-TEST(AllocationCounter, CountsEveryOperatorNew) {
-  const std::uint64_t before = HeapAllocations();
-  void* single = ::operator new(sizeof(int));
-  void* array = ::operator new[](4 * sizeof(int));
-  const std::uint64_t allocations = HeapAllocations() - before;
-  ::operator delete(single);
-  ::operator delete[](array);
-  EXPECT_EQ(allocations, 2U);
-}
-
 }  // namespace
-}  // namespace orvex::bench
+}  // namespace orvex::testing

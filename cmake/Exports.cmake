@@ -1,0 +1,57 @@
+# The one list of what the libraries export. The linker files and the export
+# tables the tests expect are all made from these lists.
+
+# The functions every build of the library exports: the card's and the
+# virtual controller's, on every platform.
+set(ORVEX_EXPORTS MA MR SV ST DH GH TP OK MT WS RT)
+
+# What the virtual-controller build exports besides.
+set(ORVEX_SIM_EXPORTS
+  orvexsim_reset
+  orvexsim_line_count
+  orvexsim_line
+  orvexsim_set_line_callback
+)
+
+# The export tables as the tests take them: names joined by commas.
+string(JOIN "," ORVEX_EXPORT_TABLE ${ORVEX_EXPORTS})
+string(JOIN "," ORVEX_SIM_EXPORT_TABLE ${ORVEX_EXPORTS} ${ORVEX_SIM_EXPORTS})
+
+# orvex_export_only(<target> <names>...)
+#
+# Makes the shared library <target> export exactly <names>, undecorated, and
+# nothing else. For Windows builds, 32- or 64-bit, it writes a
+# module-definition file, <target>.def, for the DLL <target>.dll (the Windows
+# DLLs carry no prefix); for ELF builds a GNU version script, <target>.map.
+# Both go into the current binary folder, rewritten only when they change.
+function(orvex_export_only target)
+  set(names ${ARGN})
+  if(WIN32)
+    set(dll_name ${target}${CMAKE_SHARED_LIBRARY_SUFFIX})
+    list(JOIN names "\n  " def_names)
+    set(def ${CMAKE_CURRENT_BINARY_DIR}/${target}.def)
+    file(CONFIGURE OUTPUT ${def} @ONLY CONTENT
+"; Made from cmake/Exports.cmake; do not edit.
+; @dll_name@ exports exactly these functions, undecorated, with the C
+; calling convention.
+LIBRARY @dll_name@
+EXPORTS
+  @def_names@
+")
+    target_sources(${target} PRIVATE ${def})
+  else()
+    list(JOIN names ";\n    " map_names)
+    set(map ${CMAKE_CURRENT_BINARY_DIR}/${target}.map)
+    file(CONFIGURE OUTPUT ${map} @ONLY CONTENT
+"# Made from cmake/Exports.cmake; do not edit.
+{
+  global:
+    @map_names@;
+  local:
+    *;
+};
+")
+    target_link_options(${target} PRIVATE -Wl,--version-script=${map})
+    set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${map})
+  endif()
+endfunction()

@@ -1,0 +1,160 @@
+// Host threads on the card's paths: each thread asks ioperm() for exactly
+// the two registers, once, on its first access; threads that never had a
+// grant, and threads born of a thread that had one, all reach the
+// controller; lines from several threads never interleave.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <mutex>
+#include <regex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "child_process.h"
+#include "orvexportio.h"
+
+namespace orvex::card_paths {
+namespace {
+
+constexpr unsigned long kDataRegister = 0x340;
+
+// Sends three lines, one of them a query, and notes the thread's id.
+void ThreeExchanges(int thread, std::vector<pid_t>& threads, std::mutex& mutex, bool& all_well) {
+  const bool well = MA(1, static_cast<float>(thread)) == 1 && ST(2) == 1 && OK() == 1;
+  const std::lock_guard lock(mutex);
+  threads.push_back(stand_in::ThisThread());
+  all_well = all_well && well;
+}
+
+void ExpectOneIopermPerThread(const std::vector<pid_t>& threads, PortRoute route) {
+  const std::vector<stand_in::IopermCall> calls = stand_in::IopermCalls();
+  EXPECT_EQ(calls.size(), threads.size()) << "ioperm() calls";
+  std::set<pid_t> asking;
+  for (const stand_in::IopermCall& call : calls) {
+    asking.insert(call.thread);
+    EXPECT_EQ(call.from, kDataRegister);
+    EXPECT_EQ(call.count, 2U);
+    EXPECT_EQ(call.turn_on, 1);
+    EXPECT_EQ(call.granted, route == PortRoute::Instructions);
+  }
+  EXPECT_EQ(asking, std::set<pid_t>(threads.begin(), threads.end()));
+}
+
+class CardThreadsTest : public CardPathTest {};
+
+TEST_P(CardThreadsTest, EachThreadAsksForTheTwoRegistersOnce) {
+  const PortRoute route = GetParam();
+  InChild([route] {
+    constexpr int kThreads = 4;
+    std::vector<pid_t> threads;
+    std::mutex mutex;
+    bool all_well = true;
+    std::vector<std::thread> running;
+    for (int thread = 0; thread < kThreads; ++thread) {
+      running.emplace_back(ThreeExchanges, thread, std::ref(threads), std::ref(mutex),
+                           std::ref(all_well));
+    }
+    for (std::thread& thread : running) thread.join();
+    EXPECT_TRUE(all_well);
+    ExpectOneIopermPerThread(threads, route);
+    EXPECT_EQ(Controller().LineCount(), 3U * kThreads);
+    ExpectEveryAccessBy(route);
+    // /dev/port is opened once for the process, for reading and writing.
+    const std::vector<stand_in::DevPortOpen> opens = stand_in::DevPortOpens();
+    ASSERT_EQ(opens.size(), route == PortRoute::DevPort ? 1U : 0U);
+    for (const auto& open : opens) EXPECT_EQ(open.flags & O_ACCMODE, O_RDWR);
+  });
+}
+
+// One after another: the main thread first, then a thread it starts (which
+// starts with the main thread's grant), then a thread that thread starts,
+// then one started by a thread that never asked for anything.
+TEST_P(CardThreadsTest, FreshThreadsEachReachTheController) {
+  const PortRoute route = GetParam();
+  InChild([route] {
+    std::vector<pid_t> threads;
+    std::mutex mutex;
+    bool all_well = true;
+    ThreeExchanges(0, threads, mutex, all_well);
+    std::thread child([&] {
+      ThreeExchanges(1, threads, mutex, all_well);
+      std::thread grandchild(ThreeExchanges, 2, std::ref(threads), std::ref(mutex),
+                             std::ref(all_well));
+      grandchild.join();
+    });
+    child.join();
+    std::thread idle([&] {
+      std::thread born_of_idle(ThreeExchanges, 3, std::ref(threads), std::ref(mutex),
+                               std::ref(all_well));
+      born_of_idle.join();
+    });
+    idle.join();
+    EXPECT_TRUE(all_well);
+    ExpectOneIopermPerThread(threads, route);
+    EXPECT_EQ(Controller().LineTexts(),
+              (Lines{"1PA 0\r", "2ST\r", "1TP\r", "1PA 100\r", "2ST\r", "1TP\r", "1PA 200\r",
+                     "2ST\r", "1TP\r", "1PA 300\r", "2ST\r", "1TP\r"}));
+    ExpectEveryAccessBy(route);
+  });
+}
+
+// Every line this library sends, and nothing else.
+bool IsWellFormedLine(const std::string& line) {
+  static const std::regex kLine(
+      "[12]P[AR] -?[0-9]+\r|[12]VA[0-9]+\r|[12](ST|DH|TP|FI11|FM3|FM03|VA1000;AC50000)\r|TS\r");
+  return std::regex_match(line, kLine);
+}
+
+bool HostLoop(int thread, int rounds) {
+  bool all_well = true;
+  for (int round = 0; round < rounds; ++round) {
+    const auto step = static_cast<float>(thread * 10 + round % 7);
+    all_well &= MA(1, step) == 1 && MR(2, -step) == 1;
+    all_well &= SV(0, 5000.0F) == 1;
+    all_well &= TP(1) != ORVEX_POSITION_ERROR;
+    all_well &= OK() == 1;
+    const int done = MT(0);
+    all_well &= done == 0 || done == 1;
+    all_well &= ST(0) == 1 && DH(static_cast<signed char>(round % 3)) == 1;
+  }
+  return all_well;
+}
+
+TEST_P(CardThreadsTest, LinesFromSeveralThreadsNeverInterleave) {
+  const PortRoute route = GetParam();
+  InChild([route] {
+    constexpr int kThreads = 4;
+    constexpr int kRounds = 15;
+    std::atomic<std::uint64_t> lines = 0;
+    std::atomic<std::uint64_t> malformed = 0;
+    Controller().SetLineObserver([&](const sim::ReceivedLine& line) {
+      ++lines;
+      if (!IsWellFormedLine(std::string(line.Text()))) ++malformed;
+    });
+    std::vector<std::thread> hosts;
+    std::atomic<int> hosts_well = 0;
+    for (int thread = 0; thread < kThreads; ++thread) {
+      hosts.emplace_back([&, thread] { hosts_well += HostLoop(thread, kRounds) ? 1 : 0; });
+    }
+    for (std::thread& host : hosts) host.join();
+    Controller().SetLineObserver(nullptr);
+    EXPECT_EQ(hosts_well, kThreads);
+    EXPECT_GE(lines, std::uint64_t{kThreads * kRounds * 9});
+    EXPECT_EQ(malformed, 0U);
+    EXPECT_EQ(Controller().ProtocolErrors(), 0U);
+    EXPECT_EQ(Controller().UnknownCommands(), 0U);
+    EXPECT_EQ(stand_in::IopermCalls().size(), std::size_t{kThreads});
+    ExpectEveryAccessBy(route);
+  });
+}
+
+INSTANTIATE_TEST_SUITE_P(Routes, CardThreadsTest,
+                         ::testing::Values(PortRoute::Instructions, PortRoute::DevPort),
+                         RouteTestName);
+
+}  // namespace
+}  // namespace orvex::card_paths
