@@ -34,15 +34,22 @@ write. A change of state, and a change of position by half a count or more,
 is pushed as a change event.
 """
 
+from __future__ import annotations
+
 import ctypes
 import sys
 import threading
 import time
+from typing import Any, Callable, Dict, List, NoReturn, Optional, Sequence, Tuple, TypeVar, Union
 
-from tango import AttrWriteType, DevLong64, DevState, DispLevel, Except
-from tango.server import Device, attribute, command, device_property, run
+# PyTango carries no type hints: its names are Any to the type checker.
+from tango import AttrWriteType, DevLong64, DevState, DispLevel, Except  # type: ignore[import]
+from tango.server import (Device, attribute, command, device_property,  # type: ignore[import]
+                          run)
 
-from orvexportio import Controller, Library
+from . import Controller, Library, OrvexError
+
+_Result = TypeVar("_Result")
 
 __all__ = ["OrvexAxis", "main"]
 
@@ -74,7 +81,7 @@ POSITION_CHANGE = 0.005
 _AXES = (1, 2)
 
 
-def shortest_decimal(single):
+def shortest_decimal(single: float) -> float:
     """The shortest decimal number that is the same single-precision value.
 
     The library's positions are single-precision: 2.46 comes back as
@@ -93,7 +100,8 @@ class Reading:
 
     __slots__ = ("state", "position", "status", "taken_at")
 
-    def __init__(self, state, position, status, taken_at):
+    def __init__(self, state: Any, position: Optional[float], status: str,
+                 taken_at: float) -> None:
         self.state = state
         self.position = position
         self.status = status
@@ -109,27 +117,29 @@ class Card:
     in that time.
     """
 
-    def __init__(self, controller, lock):
+    def __init__(self, controller: Controller,
+                 lock: Union["threading.Lock", "threading.RLock"]) -> None:
         self.controller = controller
         self._lock = lock
-        self._readings = {}
+        self._readings: Dict[int, Reading] = {}
         self._readings_taken = {axis: 0 for axis in _AXES}
         self._velocities = {axis: SET_UP_VELOCITY for axis in _AXES}
 
-    def reading(self, axis):
+    def reading(self, axis: int) -> Reading:
         """The axis's reading, taken anew when the last one is too old."""
         with self._lock:
             return self._fresh_reading(axis)
 
-    def readings_taken(self, axis):
+    def readings_taken(self, axis: int) -> int:
         with self._lock:
             return self._readings_taken[axis]
 
-    def velocity(self, axis):
+    def velocity(self, axis: int) -> float:
         with self._lock:
             return self._velocities[axis]
 
-    def act(self, axis, action, *, moves=False, allowed_in_fault=True):
+    def act(self, axis: int, action: Callable[[Controller], _Result], *, moves: bool = False,
+            allowed_in_fault: bool = True) -> _Result:
         """Runs action(controller) for the axis under the lock.
 
         A motion (moves=True) shows MOVING at once, before the next reading,
@@ -145,7 +155,7 @@ class Card:
             previous = self._readings.get(axis)
             try:
                 result = action(self.controller)
-            except TimeoutError:
+            except OrvexError:
                 self._readings.pop(axis, None)  # the next read finds out how things stand
                 raise
             if moves:
@@ -157,23 +167,23 @@ class Card:
                 self._readings.pop(axis, None)
             return result
 
-    def position(self, axis):
+    def position(self, axis: int) -> float:
         """The axis's position, asked now; for a reading that has none."""
         with self._lock:
             return shortest_decimal(self.controller.position(axis))
 
-    def set_velocity(self, axis, velocity):
+    def set_velocity(self, axis: int, velocity: float) -> None:
         with self._lock:
             self.controller.set_speed(axis, velocity)
             self._velocities[axis] = float(velocity)
 
-    def set_up(self, axis):
+    def set_up(self, axis: int) -> None:
         with self._lock:
             self._readings.pop(axis, None)
             self.controller.set_up(axis)
             self._velocities[axis] = SET_UP_VELOCITY
 
-    def _fresh_reading(self, axis):
+    def _fresh_reading(self, axis: int) -> Reading:
         last = self._readings.get(axis)
         now = time.monotonic()
         if last is not None and now - last.taken_at < READING_MAX_AGE:
@@ -183,18 +193,18 @@ class Card:
         self._readings_taken[axis] += 1
         return reading
 
-    def _take_reading(self, axis, last):
+    def _take_reading(self, axis: int, last: Optional[Reading]) -> Reading:
         try:
             position = shortest_decimal(self.controller.position(axis))
             at_rest = self.controller.is_at_rest(axis)
-        except TimeoutError as silence:
+        except OrvexError as silence:  # a time-out, or an answer that makes no sense
             status = self._fault_status(axis, silence, last)
             return Reading(DevState.FAULT, None, status, time.monotonic())
         if at_rest:
             return Reading(DevState.ON, position, f"Axis {axis} is at rest.", time.monotonic())
         return Reading(DevState.MOVING, position, f"Axis {axis} is moving.", time.monotonic())
 
-    def _fault_status(self, axis, silence, last):
+    def _fault_status(self, axis: int, silence: Exception, last: Optional[Reading]) -> str:
         # The diagnosis may take a while; it is made once when the fault
         # begins, not on every reading while it lasts.
         if last is not None and last.state == DevState.FAULT:
@@ -202,7 +212,7 @@ class Card:
         return (f"Axis {axis}: the controller does not answer. Likely cause: "
                 f"{self._diagnosis()}. Last call: {silence}.")
 
-    def _diagnosis(self):
+    def _diagnosis(self) -> str:
         try:
             return str(self.controller.diagnose()).rstrip(".")
         except Exception as failure:  # the diagnosis is a courtesy; the fault stands
@@ -217,11 +227,11 @@ class _Cards:
     """The cards of this process, one per library, made when first needed and
     kept while the process runs (a velocity set stays known across Init)."""
 
-    def __init__(self):
+    def __init__(self) -> None:
         self._lock = threading.Lock()
-        self._cards = {}
+        self._cards: Dict[Tuple[bool, str], Card] = {}
 
-    def card(self, simulated, library_path):
+    def card(self, simulated: bool, library_path: str) -> Card:
         key = (bool(simulated), library_path or "")
         with self._lock:
             if key not in self._cards:
@@ -229,7 +239,7 @@ class _Cards:
             return self._cards[key]
 
 
-def _controller(simulated, library_path):
+def _controller(simulated: bool, library_path: str) -> Controller:
     if library_path:
         return Controller(Library(library_path))
     return Controller(simulated=simulated)
@@ -238,14 +248,16 @@ def _controller(simulated, library_path):
 _cards = _Cards()
 
 #: What unset properties default to; main() sets them from its options.
-_defaults = {"Simulated": False, "Library": ""}
+_defaults: Dict[str, Any] = {"Simulated": False, "Library": ""}
 
 
-def _throw(reason, description, origin):
+def _throw(reason: str, description: str, origin: str) -> NoReturn:
+    """Raises a Tango error (DevFailed) with the reason and the description a client sees."""
     Except.throw_exception(reason, description, origin)
+    raise AssertionError("Except.throw_exception returned")
 
 
-class OrvexAxis(Device):
+class OrvexAxis(Device):  # type: ignore[misc]  # Device is Any to the type checker
     """One axis of the two-axis motion controller."""
 
     Axis = device_property(dtype=int, doc="The axis, 1 or 2; when unset, the last field of the "
@@ -253,12 +265,13 @@ class OrvexAxis(Device):
     Simulated = device_property(dtype=bool, doc="Drive the virtual controller instead of the card.")
     Library = device_property(dtype=str, doc="Path of the library file to load (optional).")
 
-    def init_device(self):
+    def init_device(self) -> None:
         super().init_device()
-        self._axis = None
-        self._card = None
-        self._shown_state = None
-        self._shown_position = None
+        self._axis = 0
+        self._card: Optional[Card] = None
+        self._configuration_fault = ""
+        self._shown_state: Any = None
+        self._shown_position: Optional[float] = None
         self.set_change_event("State", True, False)
         self.set_change_event("Position", True, False)
         try:
@@ -269,11 +282,11 @@ class OrvexAxis(Device):
             self.set_state(DevState.FAULT)
             self.set_status(self._configuration_fault)
 
-    def _property(self, name):
+    def _property(self, name: str) -> Any:
         value = getattr(self, name)
         return _defaults[name] if value is None else value
 
-    def _configured_axis(self):
+    def _configured_axis(self) -> int:
         axis = self.Axis
         if axis is None:
             last_field = self.get_name().rsplit("/", 1)[-1]
@@ -283,18 +296,18 @@ class OrvexAxis(Device):
             return int(last_field)
         if axis not in _AXES:
             raise ValueError(f"the property Axis is {axis}; it must be 1 or 2")
-        return axis
+        return int(axis)
 
     # ---- State and status ---------------------------------------------------
 
-    def _reading(self):
+    def _reading(self) -> Reading:
         if self._card is None:
             return Reading(DevState.FAULT, None, self._configuration_fault, 0.0)
         reading = self._card.reading(self._axis)
         self._show(reading)
         return reading
 
-    def _show(self, reading):
+    def _show(self, reading: Reading) -> None:
         """Shows a reading as the device's state, and pushes what changed."""
         self.set_state(reading.state)
         self.set_status(reading.status)
@@ -307,10 +320,10 @@ class OrvexAxis(Device):
             self._shown_position = position
             self.push_change_event("Position", position)
 
-    def dev_state(self):
+    def dev_state(self) -> Any:
         return self._reading().state
 
-    def dev_status(self):
+    def dev_status(self) -> str:
         return self._reading().status
 
     # ---- Attributes -----------------------------------------------------------
@@ -332,71 +345,75 @@ class OrvexAxis(Device):
             "started. Tango polls it, which keeps the readings, and with them the change "
             "events of State and Position, coming when no client asks.")
 
-    def read_Readings(self):
+    def read_Readings(self) -> int:
         if self._card is None:
             return 0
         self._reading()
         return self._card.readings_taken(self._axis)
 
-    def read_Position(self):
+    def read_Position(self) -> float:
         reading = self._reading()
+        card = self._usable("Position")
         if reading.state == DevState.FAULT:
             _throw("ORVEX_NoAnswer", reading.status, "OrvexAxis.read_Position")
         if reading.position is None:  # a move began before any reading was taken
-            return self._guarded("Position", lambda: self._card.position(self._axis))
+            return self._guarded("Position", lambda: card.position(self._axis))
         return reading.position
 
-    def write_Position(self, target):
+    def write_Position(self, target: float) -> None:
         self._act("Position", lambda controller: controller.move_to(self._axis, target),
                   moves=True)
 
-    def read_Velocity(self):
-        self._usable("Velocity")
-        return self._card.velocity(self._axis)
+    def read_Velocity(self) -> float:
+        return self._usable("Velocity").velocity(self._axis)
 
-    def write_Velocity(self, velocity):
-        self._usable("Velocity")
-        self._guarded("Velocity", lambda: self._card.set_velocity(self._axis, velocity))
+    def write_Velocity(self, velocity: float) -> None:
+        card = self._usable("Velocity")
+        self._guarded("Velocity", lambda: card.set_velocity(self._axis, velocity))
 
     # ---- Commands ---------------------------------------------------------------
 
-    @command(doc_in="Stops the axis (ST). Sent whatever the state.")
-    def Stop(self):
+    @command(doc_in="Stops the axis (ST). Sent whatever the state.")  # type: ignore[misc]
+    def Stop(self) -> None:
         self._act("Stop", lambda controller: controller.stop(self._axis))
 
-    @command(doc_in="Moves the axis to its zero (GH).")
-    def Home(self):
+    @command(doc_in="Moves the axis to its zero (GH).")  # type: ignore[misc]
+    def Home(self) -> None:
         self._act("Home", lambda controller: controller.go_home(self._axis), moves=True)
 
-    @command(doc_in="Makes the present position the axis's zero (DH).")
-    def SetHome(self):
+    @command(doc_in="Makes the present position the axis's zero (DH).")  # type: ignore[misc]
+    def SetHome(self) -> None:
         self._act("SetHome", lambda controller: controller.define_home(self._axis))
 
-    @command(dtype_in=float, doc_in="Moves the axis by this distance, in the caller's units (MR).")
-    def MoveRelative(self, distance):
+    @command(dtype_in=float,  # type: ignore[misc]
+             doc_in="Moves the axis by this distance, in the caller's units (MR).")
+    def MoveRelative(self, distance: float) -> None:
         self._act("MoveRelative", lambda controller: controller.move_by(self._axis, distance),
                   moves=True)
 
-    @command(doc_in="Runs the set-up sequence for this axis (RT): 150 ms; it ends by making "
-                    "the present position the zero and leaves the speed at 10 units/s.")
-    def SetUp(self):
-        self._usable("SetUp")
-        self._guarded("SetUp", lambda: self._card.set_up(self._axis))
+    @command(doc_in="Runs the set-up sequence for this axis (RT): 150 ms; it ends by "  # type: ignore[misc]
+                    "making the present position the zero and leaves the speed at 10 units/s.")
+    def SetUp(self) -> None:
+        card = self._usable("SetUp")
+        self._guarded("SetUp", lambda: card.set_up(self._axis))
         self._reading()
 
     # ---- Helpers --------------------------------------------------------------
 
-    def _usable(self, what):
+    def _usable(self, what: str) -> Card:
+        """The card, or a Tango error naming what is wrong with the configuration."""
         if self._card is None:
             _throw("ORVEX_NotConfigured", self._configuration_fault, f"OrvexAxis.{what}")
+        return self._card
 
-    def _act(self, what, action, *, moves=False):
-        self._usable(what)
-        self._guarded(what, lambda: self._card.act(self._axis, action, moves=moves,
-                                                     allowed_in_fault=not moves))
+    def _act(self, what: str, action: Callable[[Controller], None], *,
+             moves: bool = False) -> None:
+        card = self._usable(what)
+        self._guarded(what, lambda: card.act(self._axis, action, moves=moves,
+                                             allowed_in_fault=not moves))
         self._reading()
 
-    def _guarded(self, what, step):
+    def _guarded(self, what: str, step: Callable[[], _Result]) -> _Result:
         """Runs step, turning the package's refusals and time-outs into Tango errors."""
         origin = f"OrvexAxis.{what}"
         try:
@@ -408,11 +425,13 @@ class OrvexAxis(Device):
             _throw("ORVEX_InvalidValue", f"{what}: {refused}; nothing was sent", origin)
         except TimeoutError as silence:
             _throw("ORVEX_NoAnswer", f"{what}: {silence}", origin)
+        except OrvexError as failure:
+            _throw("ORVEX_Error", f"{what}: {failure}", origin)
 
 
-def _split_options(arguments):
+def _split_options(arguments: Sequence[str]) -> Tuple[Dict[str, Any], List[str]]:
     """Takes this server's own options out of the command line; the rest is Tango's."""
-    remaining = []
+    remaining: List[str] = []
     options = dict(_defaults)
     walk = iter(arguments)
     for argument in walk:
@@ -440,7 +459,7 @@ Tango's own options (-v, -nodb, -dlist, -file=, -ORBendPoint ...) follow.
 """
 
 
-def main(arguments=None):
+def main(arguments: Optional[Sequence[str]] = None) -> int:
     """Runs the server: orvexportio-tango INSTANCE [--simulated] [--library PATH] [Tango's
     options]. Returns the exit status."""
     arguments = sys.argv[1:] if arguments is None else list(arguments)
@@ -449,7 +468,8 @@ def main(arguments=None):
         return 0
     options, tango_arguments = _split_options(arguments)
     _defaults.update(options)
-    return run((OrvexAxis,), args=[SERVER_NAME] + tango_arguments)
+    run((OrvexAxis,), args=[SERVER_NAME] + tango_arguments)
+    return 0
 
 
 if __name__ == "__main__":
