@@ -22,7 +22,6 @@
 #include "commands.h"
 #include "library_location.h"
 #include "port_diagnosis.h"
-#include "port_diagnosis_linux.h"
 
 extern char** environ;
 
@@ -127,7 +126,7 @@ std::string UnrelatedLibrary() {
 }
 
 bool PortsOutOfReach() {
-  const LinuxPortAccess access = ProbeLinuxPortAccess();
+  const orvex::diagnosis::LinuxPortAccess access = orvex::diagnosis::ProbeLinuxPortAccess();
   return access.ioperm_error != 0 && access.dev_port_error != 0;
 }
 
@@ -218,7 +217,7 @@ TEST(OrvexctlProgram, CardBuildWithoutPortsFailsAndNamesTheCause) {
   EXPECT_EQ(run.err,
             "orvexctl: ok failed: no controller answered the axis-1 position query\n"
             "orvexctl: likely cause: " +
-                ExplainSilentController() + "\n");
+                orvex::diagnosis::ExplainSilentController() + "\n");
 }
 
 TEST(OrvexctlProgram, LibraryGivenByPathIsLoadedExactly) {

@@ -15,12 +15,13 @@
 #include <cstdint>
 
 #include "port/platform.h"
+#include "port/registers.h"
 
 namespace orvex::port {
 namespace {
 
-constexpr std::uint16_t kFirstGrantedPort = 0x340;
-constexpr std::uint16_t kGrantedPortCount = 2;
+constexpr std::uint16_t kFirstGrantedPort = CONTROLLER_FIRST_PORT;
+constexpr std::uint16_t kGrantedPortCount = CONTROLLER_PORT_COUNT;
 constexpr std::uint8_t kEmptyBusByte = 0xFF;
 
 enum class ThreadGrant : std::uint8_t { NotAsked, Granted, Refused };
