@@ -35,9 +35,9 @@ std::string DevPortState(int error) {
 
 std::string ControllerAddressText() {
   std::array<char, 8> digits{};
-  const auto end = std::to_chars(digits.data(), digits.data() + digits.size(),
-                                 port::CONTROLLER_FIRST_PORT, 16)
-                       .ptr;
+  const auto end =
+      std::to_chars(digits.data(), digits.data() + digits.size(), port::CONTROLLER_FIRST_PORT, 16)
+          .ptr;
   return "0x" + std::string(digits.data(), end);
 }
 

@@ -8,9 +8,9 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <iterator>
 #include <cstdio>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -155,7 +155,7 @@ TEST(PortDiagnosisLibrary, GivesTheSameLineCutToTheCallersBuffer) {
   std::fill(std::begin(cut), std::end(cut), 'x');
   EXPECT_EQ(orvexdiag_explain(cut, 8), length);
   EXPECT_EQ(std::string(cut), line.substr(0, 7));  // 7 characters and the NUL
-  EXPECT_EQ(cut[8], 'x');                           // nothing beyond the capacity
+  EXPECT_EQ(cut[8], 'x');                          // nothing beyond the capacity
 
   char untouched = 'x';
   EXPECT_EQ(orvexdiag_explain(&untouched, 0), length);
