@@ -401,6 +401,18 @@ class WaitTest(unittest.TestCase):
                     controller.wait_until_at_rest(1, timeout=timeout)
         self.assertEqual(controller.library.calls, [])
 
+    def test_the_wait_pauses_between_polls_unless_told_not_to(self):
+        polls = {}
+        for pause in (0.01, 0.0):
+            fake = FakeLibrary(status_words=[0x0A01])
+            controller = orvexportio.Controller(fake)
+            controller.poll_pause = pause
+            with self.assertRaises(orvexportio.ControllerTimeout):
+                controller.wait_until_at_rest(1, timeout=0.2)
+            polls[pause] = len(fake.calls)
+        self.assertLessEqual(polls[0.01], 22)  # one poll per pause, and one at the end
+        self.assertGreater(polls[0.0], 200)
+
     def test_a_timeout_is_logged_as_a_warning(self):
         controller = orvexportio.Controller(FakeLibrary(status_words=[0x0A01]))
         with self.assertLogs("orvexportio", logging.WARNING) as logged:

@@ -20,10 +20,6 @@ _log.addHandler(logging.NullHandler())
 #: How long the wait keeps asking a controller that no longer answers, as WS does.
 STATUS_SILENCE_BOUND = 1.0
 
-#: The pause between two status queries of the wait: short against the 0.1 s
-#: in which Ctrl-C is to take effect, long enough to leave the processor free.
-STATUS_POLL_PAUSE = 0.001
-
 #: An axis code MT serves by returning the first four bytes of the status
 #: reply (0 when the exchange failed), so that one exchange tells both whether
 #: the controller answered and which axes move.
@@ -51,6 +47,12 @@ class Controller:
     Each call is logged at DEBUG with its result on the logger "orvexportio",
     time-outs at WARNING.
     """
+
+    #: Seconds between two status queries of wait_until_at_rest: short against
+    #: the 0.1 s in which Ctrl-C is to take effect, long enough to leave the
+    #: processor free. 0 polls without pause, as WS does: worth it on the
+    #: virtual controller's fast clock, which advances only as it is asked.
+    poll_pause: float = 0.001
 
     def __init__(self, library: Optional[Library] = None, *, simulated: bool = False) -> None:
         self.library: Any = library if library is not None else Library(simulated=simulated)
@@ -205,7 +207,7 @@ class Controller:
                 self._timed_out(f"{call}: the controller stopped answering")
             if limit is not None and now - started >= limit:
                 self._timed_out(f"{call}: the axes still move after {limit} s")
-            pause = STATUS_POLL_PAUSE
+            pause = self.poll_pause
             if limit is not None:
                 pause = max(0.0, min(pause, started + limit - now))
             time.sleep(pause)
