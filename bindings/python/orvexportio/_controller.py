@@ -181,7 +181,9 @@ class Controller:
         `timeout` is in seconds; None waits as long as the controller keeps
         answering. ControllerTimeout is raised when the axes still move after
         `timeout`, and once the controller has been silent for a second.
-        Ctrl-C (KeyboardInterrupt) ends the wait within a few milliseconds.
+        Ctrl-C (KeyboardInterrupt) ends the wait as soon as the status query
+        under way has ended, within milliseconds: the library's own WS, which
+        blocks until the axes stop, is not used.
 
         A wait that ends without the axes at rest, by its timeout, by Ctrl-C
         or by any other exception, does not stop them: they keep moving
@@ -206,7 +208,8 @@ class Controller:
             elif now - last_answer >= STATUS_SILENCE_BOUND:
                 self._timed_out(f"{call}: the controller stopped answering")
             if limit is not None and now - started >= limit:
-                self._timed_out(f"{call}: the axes still move after {limit} s")
+                state = "still move" if at_rest is not None else "are not known to be at rest"
+                self._timed_out(f"{call}: the axes {state} after {limit} s")
             pause = self.poll_pause
             if limit is not None:
                 pause = max(0.0, min(pause, started + limit - now))
