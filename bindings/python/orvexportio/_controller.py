@@ -153,7 +153,7 @@ class Controller:
 
     def answers(self) -> bool:
         """Whether a controller answers the axis-1 position query (OK)."""
-        answered = self._open_library().OK() == 1
+        answered = bool(self._open_library().OK() == 1)
         _log.debug("answers() -> %r", answered)
         return answered
 
@@ -172,8 +172,9 @@ class Controller:
             raise OrvexError(f"{call}: unexpected result {result}")
         if result == 0 and library.OK() != 1:
             self._timed_out(f"{call}: the controller did not answer the status query")
-        _log.debug("%s -> %r", call, result == 1)
-        return result == 1
+        at_rest = bool(result == 1)
+        _log.debug("%s -> %r", call, at_rest)
+        return at_rest
 
     def wait_until_at_rest(self, axis: int, timeout: Optional[float] = None) -> None:
         """Returns once the addressed axes are at rest, asking "TS\\r" again and again.
@@ -223,7 +224,7 @@ class Controller:
         None when the controller did not answer."""
         word = library.MT(STATUS_WORD)
         if word != 0:
-            return (word & _MOVING_BITS[code]) == 0
+            return bool((word & _MOVING_BITS[code]) == 0)
         # 0 is a failed exchange, or a reply of four NUL bytes, whose status
         # byte says at rest: MT for the axes themselves tells which.
         return True if library.MT(code) == 1 else None

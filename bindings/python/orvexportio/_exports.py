@@ -4,7 +4,7 @@ binds from."""
 from __future__ import annotations
 
 import ctypes
-from typing import Dict, List, Optional, Tuple, Type
+from typing import Any, Dict, List, Optional, Tuple, Type
 
 Signature = Tuple[Optional[Type[ctypes._SimpleCData]], List[type]]
 
@@ -47,13 +47,13 @@ DIAGNOSIS_EXPORTS: Dict[str, Signature] = {
 }
 
 
-def declared(cdll: ctypes.CDLL, name: str, signature: Signature) -> ctypes._CFuncPtr:
+def declared(cdll: ctypes.CDLL, name: str, signature: Signature) -> Any:
     """The export `name` of `cdll` with its result and argument types set."""
     function = cdll[name]
     function.restype, function.argtypes = signature
     return function
 
 
-def declare_all(cdll: ctypes.CDLL, table: Dict[str, Signature]) -> Dict[str, ctypes._CFuncPtr]:
+def declare_all(cdll: ctypes.CDLL, table: Dict[str, Signature]) -> Dict[str, Any]:
     """Every export of `table`; AttributeError when `cdll` lacks one."""
     return {name: declared(cdll, name, signature) for name, signature in table.items()}

@@ -42,7 +42,8 @@ def _real(value: object, what: str) -> float:
     try:
         return float(value)
     except OverflowError:
-        return math.inf if value > 0 else -math.inf
+        positive: bool = value > 0  # type: ignore[operator]
+        return math.inf if positive else -math.inf
 
 
 def single(value: object, what: str) -> float:

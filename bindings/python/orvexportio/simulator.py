@@ -51,12 +51,14 @@ class VirtualController:
         must not call the library.
         """
         if callback is None:
-            self.orvexsim_set_line_callback(LINE_CALLBACK(), None)
+            self.orvexsim_set_line_callback(LINE_CALLBACK(), None)  # type: ignore[call-overload]
             self._callback = None
             return
 
+        deliver = callback
+
         def announce(line: Any, length: int, received_at: float, _context: Any) -> None:
-            callback(ctypes.string_at(line, length).decode("latin-1"), received_at)
+            deliver(ctypes.string_at(line, length).decode("latin-1"), received_at)
 
         self._callback = LINE_CALLBACK(announce)
         self.orvexsim_set_line_callback(self._callback, None)
