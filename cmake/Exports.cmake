@@ -13,9 +13,13 @@ set(ORVEX_SIM_EXPORTS
   orvexsim_set_line_callback
 )
 
+# What the diagnosis library exports: why the card's ports cannot be reached.
+set(ORVEX_DIAGNOSIS_EXPORTS orvexdiag_explain)
+
 # The export tables as the tests take them: names joined by commas.
 string(JOIN "," ORVEX_EXPORT_TABLE ${ORVEX_EXPORTS})
 string(JOIN "," ORVEX_SIM_EXPORT_TABLE ${ORVEX_EXPORTS} ${ORVEX_SIM_EXPORTS})
+string(JOIN "," ORVEX_DIAGNOSIS_EXPORT_TABLE ${ORVEX_DIAGNOSIS_EXPORTS})
 
 # orvex_export_only(<target> <names>...)
 #

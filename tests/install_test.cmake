@@ -6,7 +6,8 @@
 #   orvexctl      run the installed orvexctl, which finds the library in its
 #                 library folder
 # Other variables: BUILD_DIR, PREFIX, WORK_DIR, LIBDIR (relative to PREFIX),
-# C_COMPILER, GENERATOR, CONSUMER_DIR, HOST_DEMO_SOURCE.
+# C_COMPILER, GENERATOR, CONSUMER_DIR, HOST_DEMO_SOURCE, VERSION (the project's),
+# PYTHON_DIR (the Python package's folder, relative to PREFIX).
 
 function(run_checked)
   cmake_parse_arguments(RUN "" "OUTPUT" "COMMAND" ${ARGN})
@@ -64,7 +65,10 @@ if(STEP STREQUAL "install")
       ${LIBDIR}/liborvexportio-sim.so
       ${LIBDIR}/cmake/orvexportio/orvexportioConfig.cmake
       ${LIBDIR}/cmake/orvexportio/orvexportioConfigVersion.cmake
-      ${LIBDIR}/pkgconfig/orvexportio.pc ${LIBDIR}/pkgconfig/orvexportio-sim.pc)
+      ${LIBDIR}/pkgconfig/orvexportio.pc ${LIBDIR}/pkgconfig/orvexportio-sim.pc
+      include/orvexportio_diagnosis.h ${LIBDIR}/liborvexportio-diagnosis.so.1
+      ${PYTHON_DIR}/orvexportio/__init__.py ${PYTHON_DIR}/orvexportio/py.typed
+      ${PYTHON_DIR}/orvexportio/_locations.py)
     expect_file(${path})
   endforeach()
   find_program(OBJDUMP objdump REQUIRED)

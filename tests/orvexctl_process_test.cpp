@@ -23,7 +23,6 @@
 #include "library_location.h"
 #include "orvexportio.h"
 #include "port_diagnosis.h"
-#include "port_diagnosis_linux.h"
 #include "setup_lines.h"
 #include "trace.h"
 
@@ -130,7 +129,7 @@ std::string UnrelatedLibrary() {
 }
 
 bool PortsOutOfReach() {
-  const LinuxPortAccess access = ProbeLinuxPortAccess();
+  const orvex::diagnosis::LinuxPortAccess access = orvex::diagnosis::ProbeLinuxPortAccess();
   return access.ioperm_error != 0 && access.dev_port_error != 0;
 }
 
@@ -228,7 +227,7 @@ TEST(OrvexctlProgram, CardBuildWithoutPortsFailsAndNamesTheCause) {
   EXPECT_EQ(run.err,
             "orvexctl: ok failed: no controller answered the axis-1 position query\n"
             "orvexctl: likely cause: " +
-                ExplainSilentController() + "\n");
+                orvex::diagnosis::ExplainSilentController() + "\n");
 }
 
 TEST(OrvexctlProgram, LibraryGivenByPathIsLoadedExactly) {

@@ -15,12 +15,13 @@
 #include <cstdint>
 
 #include "port/platform.h"
+#include "port/registers.h"
 
 namespace orvex::port {
 namespace {
 
-constexpr std::uint16_t FIRST_GRANTED_PORT = 0x340;
-constexpr std::uint16_t GRANTED_PORT_COUNT = 2;
+constexpr std::uint16_t FIRST_GRANTED_PORT = CONTROLLER_FIRST_PORT;
+constexpr std::uint16_t GRANTED_PORT_COUNT = CONTROLLER_PORT_COUNT;
 constexpr std::uint8_t EMPTY_BUS_BYTE = 0xFF;
 
 enum class ThreadGrant : std::uint8_t { NotAsked, Granted, Refused };

@@ -5,6 +5,7 @@
 #
 #   FAULT          ioperm_once_per_process or out_operands_swapped
 #   SOURCE_DIR     the library's src/
+#   VERSION_SCRIPT the shipped library's version script, made from the export list
 #   PORT_SOURCES   the port layer's sources, separated by |
 #   CORE_OBJECTS   the objects above the port layer, separated by |
 #   CXX            the compiler
@@ -84,7 +85,7 @@ endif()
 set(library ${WORK_DIR}/liborvexportio.so.1)
 execute_process(
   COMMAND ${CXX} -shared -o ${library} -Wl,-soname,liborvexportio.so.1
-          -Wl,--version-script=${SOURCE_DIR}/exports.map ${objects}
+          -Wl,--version-script=${VERSION_SCRIPT} ${objects}
   RESULT_VARIABLE status)
 if(NOT status EQUAL 0)
   message(FATAL_ERROR "linking ${library} failed")

@@ -70,7 +70,8 @@ int Run(const Request& request) {
   TracePrinter trace(std::cout);
   if (request.trace) bound.virtual_controller->set_line_callback(TracePrinter::OnLine, &trace);
   const Session session{
-      bound.exports, bound.virtual_controller ? SilentVirtualController : ExplainSilentController,
+      bound.exports,
+      bound.virtual_controller ? SilentVirtualController : orvex::diagnosis::ExplainSilentController,
       std::cout, std::cerr, request.trace ? &trace : nullptr};
   const int status = RunInvocations(session, request.invocations);
   if (request.trace) bound.virtual_controller->set_line_callback(nullptr, nullptr);

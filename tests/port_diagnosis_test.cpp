@@ -1,21 +1,24 @@
-// How orvexctl finds out why no controller answered on Linux: the cause for
-// each combination of refusals, and the probe on this machine, with and
-// without CAP_SYS_RAWIO.
+// The diagnosis that orvexctl and the Python package share: the cause for
+// each combination of refusals on Linux and of driver libraries on Windows,
+// the probe on this machine with and without CAP_SYS_RAWIO, and the C
+// function of liborvexportio-diagnosis that hands the same line to hosts.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <vector>
 
+#include "orvexportio_diagnosis.h"
 #include "port_diagnosis.h"
-#include "port_diagnosis_linux.h"
 #include "raw_io_capability.h"
 
-namespace orvexctl {
+namespace orvex::diagnosis {
 using orvex::testing::DropRawIoCapability;
 
 namespace {
@@ -27,7 +30,7 @@ struct CauseCase {
   std::vector<std::string> never_mentions;
 };
 
-TEST(OrvexctlDiagnosis, EachRefusalHasItsOwnCause) {
+TEST(PortDiagnosis, EachRefusalHasItsOwnCause) {
   const std::string program = "/opt/orvex/bin/orvexctl";
   const CauseCase cases[] = {
       {"ports granted",
@@ -92,7 +95,7 @@ int RunWithoutRawIo(const std::function<bool()>& check) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
 }
 
-TEST(OrvexctlDiagnosis, ProbeOnThisMachineNamesTheRealCause) {
+TEST(PortDiagnosis, ProbeOnThisMachineNamesTheRealCause) {
   const LinuxPortAccess access = ProbeLinuxPortAccess();
   if (access.ioperm_error == 0 || access.dev_port_error == 0) {
     GTEST_SKIP() << "this machine lets the test reach the ports";
@@ -106,7 +109,7 @@ TEST(OrvexctlDiagnosis, ProbeOnThisMachineNamesTheRealCause) {
   }
 }
 
-TEST(OrvexctlDiagnosis, ProbeWithoutRawIoSeesTheMissingCapability) {
+TEST(PortDiagnosis, ProbeWithoutRawIoSeesTheMissingCapability) {
   const int result = RunWithoutRawIo([] {
     const LinuxPortAccess access = ProbeLinuxPortAccess();
     const std::string cause = ExplainSilentController();
@@ -123,5 +126,42 @@ TEST(OrvexctlDiagnosis, ProbeWithoutRawIoSeesTheMissingCapability) {
   EXPECT_EQ(result, 0);
 }
 
+TEST(PortDiagnosis, EachDriverLibraryStateHasItsOwnCause) {
+  const std::string none = ExplainDriverLibraries({});
+  EXPECT_NE(none.find("no port driver library could be loaded"), std::string::npos) << none;
+  EXPECT_NE(none.find("DlPortIO.dll nor inpout32.dll"), std::string::npos) << none;
+  const std::string first = ExplainDriverLibraries({{"inpout32.dll", "DlPortIO.dll"}});
+  EXPECT_NE(first.find("the port driver library inpout32.dll loads"), std::string::npos) << first;
+  EXPECT_NE(first.find("no controller answered at 0x340"), std::string::npos) << first;
+}
+
+TEST(PortDiagnosis, AddressIsTheOneThePortLayerUses) {
+  EXPECT_EQ(ControllerAddressText(), "0x340");
+}
+
+// The shared library's C function gives hosts exactly the line orvexctl prints.
+TEST(PortDiagnosisLibrary, GivesTheSameLineCutToTheCallersBuffer) {
+  const std::string line = ExplainSilentController();
+  ASSERT_GT(line.size(), 8U);
+  const int length = static_cast<int>(line.size());
+  EXPECT_EQ(orvexdiag_explain(nullptr, 0), length);
+  EXPECT_EQ(orvexdiag_explain(nullptr, 100), length);
+
+  std::vector<char> whole(line.size() + 1, 'x');
+  EXPECT_EQ(orvexdiag_explain(whole.data(), length + 1), length);
+  EXPECT_EQ(std::string(whole.data()), line);
+
+  char cut[9];
+  std::fill(std::begin(cut), std::end(cut), 'x');
+  EXPECT_EQ(orvexdiag_explain(cut, 8), length);
+  EXPECT_EQ(std::string(cut), line.substr(0, 7));  // 7 characters and the NUL
+  EXPECT_EQ(cut[8], 'x');                          // nothing beyond the capacity
+
+  char untouched = 'x';
+  EXPECT_EQ(orvexdiag_explain(&untouched, 0), length);
+  EXPECT_EQ(orvexdiag_explain(&untouched, -5), length);
+  EXPECT_EQ(untouched, 'x');
+}
+
 }  // namespace
-}  // namespace orvexctl
+}  // namespace orvex::diagnosis

@@ -1,0 +1,78 @@
+// The causes, told from what the probes found. They depend on nothing but
+// the findings, so every platform's tests can check every cause.
+#include "port_diagnosis.h"
+
+#include <array>
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <string>
+
+#include "port/registers.h"
+
+namespace orvex::diagnosis {
+namespace {
+
+std::string Reason(int error) {
+  return std::strerror(error);
+}
+
+std::string NoControllerAnswered() {
+  return "no controller answered at " + ControllerAddressText() +
+         ": check that the card is in, powered and set to address " + ControllerAddressText() +
+         ", and that its cable is connected";
+}
+
+std::string ReachableButSilent(const std::string& path) {
+  return "the ports are reachable (" + path + "), but " + NoControllerAnswered();
+}
+
+std::string DevPortState(int error) {
+  return error == ENOENT ? "there is no /dev/port" : "/dev/port: " + Reason(error);
+}
+
+}  // namespace
+
+std::string ControllerAddressText() {
+  std::array<char, 8> digits{};
+  const auto end =
+      std::to_chars(digits.data(), digits.data() + digits.size(), port::CONTROLLER_FIRST_PORT, 16)
+          .ptr;
+  return "0x" + std::string(digits.data(), end);
+}
+
+std::string ExplainLinuxPortAccess(const LinuxPortAccess& access) {
+  if (access.ioperm_error == 0) return ReachableButSilent("ioperm granted them");
+  if (access.dev_port_error == 0) return ReachableButSilent("through /dev/port");
+  if (access.ioperm_error == ENOSYS && access.dev_port_error == ENOENT) {
+    return "this kernel offers no port I/O: ioperm() is not implemented (a kernel without "
+           "CONFIG_X86_IOPL_IOPERM, or not an x86 machine) and there is no /dev/port; run on "
+           "an x86 kernel with port I/O";
+  }
+  const std::string refusals =
+      "ioperm: " + Reason(access.ioperm_error) + "; " + DevPortState(access.dev_port_error);
+  if (!access.lockdown.empty() && access.lockdown != "none") {
+    return "kernel lockdown (" + access.lockdown + ") forbids port access, even to root (" +
+           refusals +
+           "); it usually comes with Secure Boot: boot without lockdown to reach "
+           "the card";
+  }
+  if (!access.holds_raw_io) {
+    return "this program may not reach the ports (" + refusals +
+           "): run it as root, or grant it CAP_SYS_RAWIO with `sudo setcap cap_sys_rawio+ep " +
+           access.program.string() + "`; a host program needs the same";
+  }
+  return "port access was refused although this program holds CAP_SYS_RAWIO (" + refusals +
+         "): a security module or kernel lockdown may forbid it";
+}
+
+std::string ExplainDriverLibraries(const DriverLibraries& drivers) {
+  if (drivers.loadable.empty()) {
+    return "no port driver library could be loaded (neither DlPortIO.dll nor inpout32.dll): "
+           "install the port I/O driver, or put its DLL beside the program";
+  }
+  return "the port driver library " + drivers.loadable.front() + " loads, but " +
+         NoControllerAnswered();
+}
+
+}  // namespace orvex::diagnosis

@@ -1,0 +1,34 @@
+/*
+ * orvexportio-diagnosis: why no controller answers at the card's ports on
+ * this machine, for hosts that want to tell their users (orvexctl and the
+ * Python package use it).
+ *
+ * It looks at the machine the way the library for the card reaches the
+ * ports, without calling that library: on Linux whether ioperm() grants the
+ * registers or /dev/port opens, the CAP_SYS_RAWIO capability and kernel
+ * lockdown; on Windows whether a port driver library loads.
+ */
+#ifndef ORVEXPORTIO_DIAGNOSIS_H
+#define ORVEXPORTIO_DIAGNOSIS_H
+
+#include "orvexportio.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/*
+ * Writes one line of text, without a line break, naming the likely cause
+ * and what to do about it, into `text` as a NUL-terminated string cut to fit
+ * `capacity` (nothing is written when `text` is NULL or `capacity` is not
+ * positive). Returns the line's full length without the NUL, so a caller can
+ * ask with capacity 0 first. On Linux a grant of the ports by ioperm() stays
+ * with the calling thread, as it does when the library asks for it.
+ */
+ORVEX_API int ORVEX_CALL orvexdiag_explain(char* text, int capacity);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* ORVEXPORTIO_DIAGNOSIS_H */
