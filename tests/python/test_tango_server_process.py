@@ -6,8 +6,10 @@ The server serves both axes of one virtual controller and a third device
 that names no axis. It is killed when the tests end, and dies with this
 process should that be killed first.
 
-Needs ORVEXPORTIO_SIM_LIBRARY, the package's folder on PYTHONPATH, and an
-interpreter that imports tango (the server runs under the same one).
+The server is ORVEX_TEST_TANGO_SERVER when that names a command (the
+console script pip made, or the one cmake --install put in place), else
+``python -m orvexportio.tango_server`` under this interpreter, which must
+import tango.
 """
 
 import ctypes
@@ -45,6 +47,15 @@ def die_with_parent():
     ctypes.CDLL(None, use_errno=True).prctl(_PR_SET_PDEATHSIG, signal.SIGKILL)
 
 
+def server_command():
+    """The command named by ORVEX_TEST_TANGO_SERVER (an installed
+    orvexportio-tango), else the package's module under this interpreter."""
+    installed = os.environ.get("ORVEX_TEST_TANGO_SERVER")
+    if installed:
+        return [installed]
+    return [sys.executable, "-m", "orvexportio.tango_server"]
+
+
 def setUpModule():
     arm_watchdog(120)
 
@@ -56,9 +67,9 @@ class ServerProcessTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.port = free_loopback_port()
-        command = [sys.executable, "-m", "orvexportio.tango_server", INSTANCE, "--simulated",
-                   "-nodb", "-dlist", ",".join(DEVICES),
-                   "-ORBendPoint", f"giop:tcp:127.0.0.1:{cls.port}"]
+        command = server_command() + [
+            INSTANCE, "--simulated", "-nodb", "-dlist", ",".join(DEVICES),
+            "-ORBendPoint", f"giop:tcp:127.0.0.1:{cls.port}"]
         cls.server = subprocess.Popen(command, stdin=subprocess.DEVNULL,
                                       preexec_fn=die_with_parent)
         cls.addClassCleanup(cls.stop_server)
