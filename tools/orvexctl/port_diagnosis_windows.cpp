@@ -2,19 +2,34 @@
 // be loaded; or else that one can, and nothing answers at 0x340.
 #include <windows.h>
 
-#include <array>
 #include <string>
 
+#include "port/driver_libraries.h"
 #include "port_diagnosis.h"
 #include "port_diagnosis_windows.h"
 
 namespace orvexctl {
 namespace {
 
-constexpr std::array<const char*, 2> kDriverLibraries = {"DlPortIO.dll", "inpout32.dll"};
+// The names in the library's list are plain ASCII.
+std::string Narrow(const wchar_t* wide) {
+  std::string narrow;
+  for (; *wide != L'\0'; ++wide) narrow += static_cast<char>(*wide);
+  return narrow;
+}
 
-bool Loadable(const char* name) {
-  HMODULE module = LoadLibraryA(name);
+// "neither A nor B", from the library's list for this bitness.
+std::string ListedAsAlternatives() {
+  std::string listed;
+  for (const wchar_t* name : orvex::port::DriverLibraryNames()) {
+    listed += listed.empty() ? "neither " : " nor ";
+    listed += Narrow(name);
+  }
+  return listed;
+}
+
+bool Loadable(const wchar_t* name) {
+  HMODULE module = LoadLibraryW(name);
   if (module == nullptr) return false;
   FreeLibrary(module);
   return true;
@@ -24,16 +39,16 @@ bool Loadable(const char* name) {
 
 DriverLibraries ProbeDriverLibraries() {
   DriverLibraries drivers;
-  for (const char* name : kDriverLibraries) {
-    if (Loadable(name)) drivers.loadable.emplace_back(name);
+  for (const wchar_t* name : orvex::port::DriverLibraryNames()) {
+    if (Loadable(name)) drivers.loadable.push_back(Narrow(name));
   }
   return drivers;
 }
 
 std::string ExplainDriverLibraries(const DriverLibraries& drivers) {
   if (drivers.loadable.empty()) {
-    return "no port driver library could be loaded (neither DlPortIO.dll nor inpout32.dll): "
-           "install the port I/O driver, or put its DLL beside the program";
+    return "no port driver library could be loaded (" + ListedAsAlternatives() +
+           "): install the port I/O driver, or put its DLL beside the program";
   }
   return "the port driver library " + drivers.loadable.front() +
          " loads, but no controller answered at 0x340: check that the card is in, powered and "

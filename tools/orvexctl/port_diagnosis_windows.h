@@ -7,7 +7,7 @@
 namespace orvexctl {
 
 struct DriverLibraries {
-  std::vector<std::string> loadable;  // those of DlPortIO.dll and inpout32.dll that loaded
+  std::vector<std::string> loadable;  // the driver libraries of this bitness that loaded
 };
 
 DriverLibraries ProbeDriverLibraries();
