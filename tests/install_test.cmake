@@ -6,7 +6,7 @@
 #   orvexctl      run the installed orvexctl, which finds the library in its
 #                 library folder
 # Other variables: BUILD_DIR, PREFIX, WORK_DIR, LIBDIR (relative to PREFIX),
-# C_COMPILER, GENERATOR, CONSUMER_DIR, HOST_DEMO_SOURCE.
+# C_COMPILER, GENERATOR, CONSUMER_DIR, HOST_DEMO_SOURCE, VERSION (the project version).
 
 function(run_checked)
   cmake_parse_arguments(RUN "" "OUTPUT" "COMMAND" ${ARGN})
@@ -59,8 +59,8 @@ if(STEP STREQUAL "install")
   run_checked(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${PREFIX})
   foreach(path
       include/orvexportio.h include/orvexportio_sim.h bin/orvexctl
-      ${LIBDIR}/liborvexportio.so.1.0.0 ${LIBDIR}/liborvexportio.so.1 ${LIBDIR}/liborvexportio.so
-      ${LIBDIR}/liborvexportio-sim.so.1.0.0 ${LIBDIR}/liborvexportio-sim.so.1
+      ${LIBDIR}/liborvexportio.so.${VERSION} ${LIBDIR}/liborvexportio.so.1 ${LIBDIR}/liborvexportio.so
+      ${LIBDIR}/liborvexportio-sim.so.${VERSION} ${LIBDIR}/liborvexportio-sim.so.1
       ${LIBDIR}/liborvexportio-sim.so
       ${LIBDIR}/cmake/orvexportio/orvexportioConfig.cmake
       ${LIBDIR}/cmake/orvexportio/orvexportioConfigVersion.cmake
@@ -68,7 +68,7 @@ if(STEP STREQUAL "install")
     expect_file(${path})
   endforeach()
   find_program(OBJDUMP objdump REQUIRED)
-  run_checked(COMMAND ${OBJDUMP} -p ${PREFIX}/${LIBDIR}/liborvexportio.so.1.0.0 OUTPUT dynamic)
+  run_checked(COMMAND ${OBJDUMP} -p ${PREFIX}/${LIBDIR}/liborvexportio.so.${VERSION} OUTPUT dynamic)
   if(NOT dynamic MATCHES "SONAME +liborvexportio.so.1\n")
     message(FATAL_ERROR "liborvexportio has no SONAME liborvexportio.so.1:\n${dynamic}")
   endif()

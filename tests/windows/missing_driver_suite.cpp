@@ -19,8 +19,9 @@ void LoadsAndTimesOutWithoutAnyDriverLibrary(Expect& expect) {
 
 void ReachesTheControllerThroughTheSecondDriver(Expect& expect) {
   const bool only_second = !CanBeLoaded(kFirstDriver) && CanBeLoaded(kSecondDriver);
-  expect.That(only_second, "not just the second driver library can be loaded here: the case "
-                           "cannot run");
+  expect.That(only_second,
+              "not just the second driver library can be loaded here: the case "
+              "cannot run");
   if (!only_second) return;
   const Controller& controller = FreshController(kSecondDriver);
   expect.Equal(TheLibrary().ma(2, 2.5F), 1, "MA(2, 2.5)");
