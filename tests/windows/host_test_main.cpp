@@ -13,6 +13,6 @@ int main(int argc, char** argv) {
   }
   const Suite suites[] = {ExportsSuite(),          RepliesSuite(),  FailuresSuite(),
                           MissingDriverSuite(),    FallbackSuite(), DriverOrderSuite(),
-                          CallingConventionSuite()};
+                          CallingConventionSuite(), Windows9xVersionSuite()};
   return RunSuite(suites, argv[1]);
 }

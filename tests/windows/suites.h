@@ -32,6 +32,9 @@ Suite DriverOrderSuite();
 // The calling convention at the machine level, as this bitness has it.
 Suite CallingConventionSuite();
 
+// A version reading with bit 31 set: the 64-bit DLL still uses the driver.
+Suite Windows9xVersionSuite();
+
 // With no controller answering, every export reports a time-out (0, or 1e10
 // from TP) in well under a second, WS after about a second of silence.
 void ExpectEveryExportTimesOut(Expect& expect);
