@@ -66,10 +66,24 @@ std::string ExplainLinuxPortAccess(const LinuxPortAccess& access) {
          "): a security module or kernel lockdown may forbid it";
 }
 
+namespace {
+
+// "neither A nor B", from the names tried.
+std::string ListedAsAlternatives(const std::vector<std::string>& names) {
+  std::string listed;
+  for (const std::string& name : names) {
+    listed += listed.empty() ? "neither " : " nor ";
+    listed += name;
+  }
+  return listed;
+}
+
+}  // namespace
+
 std::string ExplainDriverLibraries(const DriverLibraries& drivers) {
   if (drivers.loadable.empty()) {
-    return "no port driver library could be loaded (neither DlPortIO.dll nor inpout32.dll): "
-           "install the port I/O driver, or put its DLL beside the program";
+    return "no port driver library could be loaded (" + ListedAsAlternatives(drivers.tried) +
+           "): install the port I/O driver, or put its DLL beside the program";
   }
   return "the port driver library " + drivers.loadable.front() + " loads, but " +
          NoControllerAnswered();

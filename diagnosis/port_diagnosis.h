@@ -34,7 +34,8 @@ std::string ExplainLinuxPortAccess(const LinuxPortAccess& access);
 
 // Windows: the ports are reached through a port driver library.
 struct DriverLibraries {
-  std::vector<std::string> loadable;  // those of DlPortIO.dll and inpout32.dll that loaded
+  std::vector<std::string> tried;     // the driver libraries of this bitness, in the order tried
+  std::vector<std::string> loadable;  // those of them that loaded
 };
 
 DriverLibraries ProbeDriverLibraries();

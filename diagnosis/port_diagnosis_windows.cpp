@@ -1,18 +1,24 @@
-// Which port driver library this Windows machine can load.
+// Which port driver library this Windows machine can load, from the library's
+// own list for this bitness.
 #include <windows.h>
 
-#include <array>
 #include <string>
 
+#include "port/driver_libraries.h"
 #include "port_diagnosis.h"
 
 namespace orvex::diagnosis {
 namespace {
 
-constexpr std::array<const char*, 2> kDriverLibraries = {"DlPortIO.dll", "inpout32.dll"};
+// The names in the library's list are plain ASCII.
+std::string Narrow(const wchar_t* wide) {
+  std::string narrow;
+  for (; *wide != L'\0'; ++wide) narrow += static_cast<char>(*wide);
+  return narrow;
+}
 
-bool Loadable(const char* name) {
-  HMODULE module = LoadLibraryA(name);
+bool Loadable(const wchar_t* name) {
+  HMODULE module = LoadLibraryW(name);
   if (module == nullptr) return false;
   FreeLibrary(module);
   return true;
@@ -22,8 +28,9 @@ bool Loadable(const char* name) {
 
 DriverLibraries ProbeDriverLibraries() {
   DriverLibraries drivers;
-  for (const char* name : kDriverLibraries) {
-    if (Loadable(name)) drivers.loadable.emplace_back(name);
+  for (const wchar_t* name : orvex::port::DriverLibraryNames()) {
+    drivers.tried.push_back(Narrow(name));
+    if (Loadable(name)) drivers.loadable.push_back(Narrow(name));
   }
   return drivers;
 }

@@ -127,10 +127,11 @@ TEST(PortDiagnosis, ProbeWithoutRawIoSeesTheMissingCapability) {
 }
 
 TEST(PortDiagnosis, EachDriverLibraryStateHasItsOwnCause) {
-  const std::string none = ExplainDriverLibraries({});
+  const std::string none = ExplainDriverLibraries({{"DlPortIO.dll", "inpout32.dll"}, {}});
   EXPECT_NE(none.find("no port driver library could be loaded"), std::string::npos) << none;
   EXPECT_NE(none.find("DlPortIO.dll nor inpout32.dll"), std::string::npos) << none;
-  const std::string first = ExplainDriverLibraries({{"inpout32.dll", "DlPortIO.dll"}});
+  const std::string first =
+      ExplainDriverLibraries({{"DlPortIO.dll", "inpout32.dll"}, {"inpout32.dll", "DlPortIO.dll"}});
   EXPECT_NE(first.find("the port driver library inpout32.dll loads"), std::string::npos) << first;
   EXPECT_NE(first.find("no controller answered at 0x340"), std::string::npos) << first;
 }

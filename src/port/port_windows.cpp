@@ -1,20 +1,21 @@
-// Port access on 32-bit Windows.
+// Port access on Windows, 32-bit and 64-bit.
 //
 // Every access asks GetVersion which kind of system it runs on. NT-family
 // systems keep the port instructions from user code, so there the byte goes
-// through a port-I/O driver library: DlPortIO.dll, or where that is missing
-// inpout32.dll, which exports the same two functions. The driver library is
-// loaded on the first access that needs it, not with this DLL, so the DLL
-// loads on every system, whether it needs the driver or not. Where neither
+// through a port-I/O driver library: the first of this bitness's list
+// (driver_libraries.h) that loads and exports the two functions. The driver
+// library is loaded on the first access that needs it, not with this DLL, so
+// the DLL loads on every system, whether it needs the driver or not. Where no
 // library can be loaded the bus behaves as if empty: reads give 0xFF and
 // writes go nowhere, so every export reports a time-out. The older systems
-// (bit 31 of the version set) let the processor's port instructions run
-// directly, on the port's low 16 bits.
+// (bit 31 of the version set), which only 32-bit processes can run on, let
+// the processor's port instructions run directly, on the port's low 16 bits.
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
 #include <cstdint>
 
+#include "port/driver_libraries.h"
 #include "port/platform.h"
 
 namespace orvex::port {
@@ -23,7 +24,8 @@ namespace {
 constexpr DWORD NOT_NT_FAMILY = 0x80000000;
 constexpr std::uint8_t EMPTY_BUS_BYTE = 0xFF;
 
-// The driver library's functions: __stdcall, exported undecorated.
+// The driver library's functions: __stdcall, exported undecorated (64-bit
+// Windows has one calling convention and ignores the keyword).
 using DriverRead = unsigned char(__stdcall*)(unsigned long port);
 using DriverWrite = void(__stdcall*)(unsigned long port, unsigned char value);
 
@@ -32,17 +34,15 @@ struct PortDriver {
   DriverWrite write = nullptr;
 };
 
-// Tried in this order; a library counts only when it has both functions.
-constexpr const wchar_t* DRIVER_LIBRARIES[] = {L"DlPortIO.dll", L"inpout32.dll"};
-
 template <typename Function>
 Function DriverFunction(HMODULE library, const char* name) {
   // Through the generic function pointer type, which converts to any other.
   return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(library, name)));
 }
 
+// A library counts only when it has both functions.
 PortDriver LoadFirstDriver() {
-  for (const wchar_t* name : DRIVER_LIBRARIES) {
+  for (const wchar_t* name : DriverLibraryNames()) {
     const HMODULE library = LoadLibraryW(name);
     if (library == nullptr) continue;
     const PortDriver driver{DriverFunction<DriverRead>(library, "DlPortReadPortUchar"),
@@ -65,6 +65,10 @@ bool IsNtFamily() {
   return (GetVersion() & NOT_NT_FAMILY) == 0;
 }
 
+bool UsesPortInstructions() {
+  return !IsNtFamily() && CanRunOnWindows9x();
+}
+
 std::uint16_t BusAddress(PortAddress port) {
   return static_cast<std::uint16_t>(port & 0xFFFF);
 }
@@ -82,14 +86,14 @@ void WriteWithInstruction(std::uint16_t address, std::uint8_t value) {
 }  // namespace
 
 std::uint8_t ReadPortByte(PortAddress port) {
-  if (!IsNtFamily()) return ReadWithInstruction(BusAddress(port));
+  if (UsesPortInstructions()) return ReadWithInstruction(BusAddress(port));
   const PortDriver& driver = Driver();
   if (driver.read == nullptr) return EMPTY_BUS_BYTE;
   return driver.read(static_cast<unsigned long>(port));
 }
 
 void WritePortByte(PortAddress port, std::uint8_t value) {
-  if (!IsNtFamily()) {
+  if (UsesPortInstructions()) {
     WriteWithInstruction(BusAddress(port), value);
     return;
   }

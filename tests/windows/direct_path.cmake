@@ -12,7 +12,10 @@ add_executable(orvex_direct_path_test
   failures_suite.cpp
 )
 target_include_directories(orvex_direct_path_test PRIVATE
-  ${PROJECT_SOURCE_DIR}/include ${PROJECT_SOURCE_DIR}/sim)
+  ${PROJECT_SOURCE_DIR}/include ${PROJECT_SOURCE_DIR}/sim ${PROJECT_SOURCE_DIR}/tests)
+target_compile_definitions(orvex_direct_path_test PRIVATE
+  "ORVEX_FIRST_DRIVER=L\"${first_driver}.dll\""
+  "ORVEX_SECOND_DRIVER=L\"${second_driver}.dll\"")
 
 # The folder holds the DLL, the test program and the simulated driver under a
 # name the DLL never asks for; no DlPortIO.dll or inpout32.dll.

@@ -1,5 +1,5 @@
 // Hostile replies and time-outs, on the real clock, through the simulated
-// DlPortIO.dll.
+// driver library the DLL tries first.
 #include <string>
 
 #include "host_harness.h"

@@ -20,6 +20,11 @@ namespace orvex::wintest {
 
 using Lines = std::vector<std::string>;
 
+// The driver libraries of this bitness in the order the DLL must try them,
+// as the build names the simulated ones.
+inline constexpr const wchar_t* kFirstDriver = ORVEX_FIRST_DRIVER;
+inline constexpr const wchar_t* kSecondDriver = ORVEX_SECOND_DRIVER;
+
 // Collects what went wrong in one case.
 class Expect {
  public:
@@ -105,7 +110,7 @@ const Library& TheLibrary();
 // The simulated driver library's controller, reset to healthy and idle. The
 // library is loaded by name on the first call; later names are ignored, as
 // each suite runs in a process of its own with one driver library.
-const Controller& FreshController(const wchar_t* name = L"DlPortIO.dll");
+const Controller& FreshController(const wchar_t* name = kFirstDriver);
 
 bool IsLoaded(const wchar_t* module_name);
 bool CanBeLoaded(const wchar_t* module_name);

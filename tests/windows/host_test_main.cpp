@@ -11,7 +11,8 @@ int main(int argc, char** argv) {
     std::printf("usage: orvex_host_test <suite>\n");
     return 2;
   }
-  const Suite suites[] = {ExportsSuite(), RepliesSuite(), FailuresSuite(), MissingDriverSuite(),
-                          Inpout32FallbackSuite()};
+  const Suite suites[] = {ExportsSuite(),           RepliesSuite(),         FailuresSuite(),
+                          MissingDriverSuite(),     FallbackSuite(),        DriverOrderSuite(),
+                          CallingConventionSuite(), Windows9xVersionSuite()};
   return RunSuite(suites, argv[1]);
 }

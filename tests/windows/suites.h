@@ -8,8 +8,8 @@ namespace orvex::wintest {
 
 inline constexpr double kPositionError = ORVEX_POSITION_ERROR;
 
-// Every export through the simulated DlPortIO.dll: the lines, the results,
-// the pauses and the calling convention.
+// Every export through the simulated driver library the DLL tries first: the
+// lines, the results and the pauses.
 Suite ExportsSuite();
 
 // Replies that are wrong, cut short or endless.
@@ -22,8 +22,18 @@ Suite FailuresSuite();
 // No driver library anywhere: the DLL loads and every export times out.
 Suite MissingDriverSuite();
 
-// Only inpout32.dll: the library reaches the controller through it.
-Suite Inpout32FallbackSuite();
+// Only the second driver library of the list: the library reaches the
+// controller through it.
+Suite FallbackSuite();
+
+// Both driver libraries: the library takes the first.
+Suite DriverOrderSuite();
+
+// The calling convention at the machine level, as this bitness has it.
+Suite CallingConventionSuite();
+
+// A version reading with bit 31 set: the 64-bit DLL still uses the driver.
+Suite Windows9xVersionSuite();
 
 // With no controller answering, every export reports a time-out (0, or 1e10
 // from TP) in well under a second, WS after about a second of silence.
