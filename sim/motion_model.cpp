@@ -42,11 +42,13 @@ void MotionAxis::Reset() {
 }
 
 void MotionAxis::AdvanceTo(Microseconds now) {
-  while (updated_at_ < now) {
+  while (state_.moving && updated_at_ < now) {
     const Microseconds step = std::min(now - updated_at_, kLongestStep);
-    if (state_.moving) Step(static_cast<double>(step) / 1e6);
+    Step(static_cast<double>(step) / 1e6);
     updated_at_ += step;
   }
+  // An axis at rest has nothing to integrate, however long it rested.
+  updated_at_ = std::max(updated_at_, now);
 }
 
 double MotionAxis::VelocityToward(double remaining, double seconds) const {
