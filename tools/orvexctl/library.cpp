@@ -37,7 +37,10 @@ BoundLibrary BindExports(const DynamicLibrary& library) {
   BindRequired(library, "WS", exports.WS, bound.missing);
   BindRequired(library, "RT", exports.RT, bound.missing);
   VirtualControllerExports virtual_controller;
-  if (Bind(library, "orvexsim_set_line_callback", virtual_controller.set_line_callback)) {
+  if (Bind(library, "orvexsim_set_line_callback", virtual_controller.set_line_callback) &&
+      Bind(library, "orvexsim_set_clock", virtual_controller.set_clock) &&
+      Bind(library, "orvexsim_record_vcd", virtual_controller.record_vcd) &&
+      Bind(library, "orvexsim_stop_vcd", virtual_controller.stop_vcd)) {
     bound.virtual_controller = virtual_controller;
   }
   return bound;
