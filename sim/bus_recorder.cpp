@@ -117,7 +117,7 @@ std::string BusRecorder::SaveFilePath(const std::string& vcd_path) {
 }
 
 bool BusRecorder::Start(const std::string& vcd_path, std::uint16_t data_register,
-                        std::uint16_t handshake_register) {
+                        std::uint16_t handshake_register, std::uint64_t size_limit) {
   Stop();
   if (vcd_path.empty()) return false;
   if (!WriteWhole(SaveFilePath(vcd_path), SaveFile(vcd_path))) return false;
@@ -127,18 +127,25 @@ bool BusRecorder::Start(const std::string& vcd_path, std::uint16_t data_register
   std::setvbuf(file, buffer_.get(), _IOFBF, kFileBuffer);
   file_ = file;
   handshake_register_ = handshake_register;
+  size_limit_ = size_limit;
+  written_ = 0;
   offset_ = 0;
   strobe_rose_ = 0;
   strobe_high_ = false;
   any_cycle_ = false;
   last_address_ = data_register;
-  Write(Header(data_register).c_str());
+  const std::string header = Header(data_register);
+  Write(header.data(), header.size());
   return true;
 }
 
 void BusRecorder::Stop() {
   if (file_ == nullptr) return;
   EndStrobe(strobe_rose_ + kStrobeWidth);
+  Close();
+}
+
+void BusRecorder::Close() {
   std::fclose(file_);
   file_ = nullptr;
   buffer_.reset();
@@ -160,9 +167,9 @@ void BusRecorder::EndStrobe(std::uint64_t at) {
   if (!strobe_high_) return;
   std::array<char, 48> text{};
   const char strobe = last_direction_ == BusDirection::Read ? kIor : kIow;
-  std::snprintf(text.data(), text.size(), "#%llu\n0%c\n", static_cast<unsigned long long>(at),
-                strobe);
-  Write(text.data());
+  const int used = std::snprintf(text.data(), text.size(), "#%llu\n0%c\n",
+                                 static_cast<unsigned long long>(at), strobe);
+  Write(text.data(), static_cast<std::size_t>(used));
   strobe_high_ = false;
 }
 
@@ -175,6 +182,7 @@ void BusRecorder::Access(std::uint64_t nanoseconds, BusDirection direction,
   // The first comes after the initial values at time 0.
   start = std::max(start, any_cycle_ ? strobe_rose_ + 2 : 1);
   EndStrobe(std::min(strobe_rose_ + kStrobeWidth, start - 1));
+  if (file_ == nullptr) return;
 
   std::array<char, 256> text{};
   int used = std::snprintf(text.data(), text.size(), "#%llu\n",
@@ -205,7 +213,8 @@ void BusRecorder::Access(std::uint64_t nanoseconds, BusDirection direction,
   }
   append("#%llu\n1%c\n", static_cast<unsigned long long>(start + 1),
          direction == BusDirection::Read ? kIor : kIow);
-  Write(text.data());
+  Write(text.data(), static_cast<std::size_t>(used));
+  if (file_ == nullptr) return;
 
   strobe_rose_ = start + 1;
   strobe_high_ = true;
@@ -215,8 +224,17 @@ void BusRecorder::Access(std::uint64_t nanoseconds, BusDirection direction,
   last_value_ = value;
 }
 
-void BusRecorder::Write(const char* text) {
-  std::fputs(text, file_);
+// Past the size limit the recording ends with a comment that says why.
+void BusRecorder::Write(const char* text, std::size_t length) {
+  if (file_ == nullptr) return;
+  static constexpr std::string_view kFull = "$comment the recording ends here: size limit $end\n";
+  if (written_ + length + kFull.size() > size_limit_) {
+    std::fwrite(kFull.data(), 1, kFull.size(), file_);
+    Close();
+    return;
+  }
+  std::fwrite(text, 1, length, file_);
+  written_ += length;
 }
 
 }  // namespace orvex::sim

@@ -8,7 +8,9 @@
 // and falls again before the next cycle, at most kStrobeWidth after it rose.
 // HS holds the handshake register's value as last read or written. A poll
 // that reads the same register and the same value again and again shows as
-// its first read only, so a long wait stays a small file.
+// its first read only. A host that polls without pause fills tens of
+// megabytes a second, so a recording ends by itself once its file reaches a
+// size limit, with a comment saying so at its end.
 //
 // Not thread-safe: its owner serialises the calls.
 #pragma once
@@ -25,6 +27,7 @@ enum class BusDirection : std::uint8_t { Read, Write };
 class BusRecorder {
  public:
   static constexpr std::uint64_t kStrobeWidth = 500;  // nanoseconds
+  static constexpr std::uint64_t kSizeLimit = std::uint64_t{256} << 20;  // bytes
 
   BusRecorder() = default;
   BusRecorder(const BusRecorder&) = delete;
@@ -35,7 +38,7 @@ class BusRecorder {
   // (its name with ".gtkw" in place of ".vcd"). False, and no recording, when
   // either file cannot be written.
   bool Start(const std::string& vcd_path, std::uint16_t data_register,
-             std::uint16_t handshake_register);
+             std::uint16_t handshake_register, std::uint64_t size_limit = kSizeLimit);
   // Ends the recording and closes its file.
   void Stop();
   bool Recording() const { return file_ != nullptr; }
@@ -52,11 +55,14 @@ class BusRecorder {
  private:
   bool IsRepeatedPoll(BusDirection direction, std::uint16_t address, std::uint8_t value) const;
   void EndStrobe(std::uint64_t at_most);
-  void Write(const char* text);
+  void Write(const char* text, std::size_t length);
+  void Close();
 
   std::FILE* file_ = nullptr;
   std::unique_ptr<char[]> buffer_;
   std::uint16_t handshake_register_ = 0;
+  std::uint64_t size_limit_ = kSizeLimit;
+  std::uint64_t written_ = 0;
   std::uint64_t offset_ = 0;       // added to the controller's clock
   std::uint64_t strobe_rose_ = 0;  // of the last cycle
   bool strobe_high_ = false;
