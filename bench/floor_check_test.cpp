@@ -62,9 +62,7 @@ class ExportFloorTest : public ::testing::TestWithParam<ExportCase> {
 
   static sim::VirtualController& controller() { return sim::TheController(); }
 
-  static std::uint64_t PortAccesses() {
-    return controller().Snapshot().PortAccesses();
-  }
+  static std::uint64_t PortAccesses() { return controller().Snapshot().PortAccesses(); }
 };
 
 TEST_P(ExportFloorTest, MovesItsBytesInTheFewestPortAccesses) {

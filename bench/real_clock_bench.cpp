@@ -63,7 +63,8 @@ Errors MeasureMove(float units, Polling polling) {
 
 int main() {
   orvex::sim::TheController().SetClock(orvex::sim::Clock::Real);
-  std::printf("| move | profile | host polls | mean error | worst error | worst, %% of profile |\n");
+  std::printf(
+      "| move | profile | host polls | mean error | worst error | worst, %% of profile |\n");
   std::printf("|---|---|---|---|---|---|\n");
   for (const float units : {2.5F, 20.0F}) {
     const double profile = ProfileSeconds(static_cast<double>(units) * 100.0);

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
-#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -56,8 +56,9 @@ std::string Header(std::uint16_t data_register) {
   std::string text;
   text += "$date " + TodayInUtc() + " $end\n";
   text += "$version orvexportio virtual controller $end\n";
-  text += "$comment the host's port accesses to the controller; times on the controller's clock "
-          "$end\n";
+  text +=
+      "$comment the host's port accesses to the controller; times on the controller's clock "
+      "$end\n";
   text += "$timescale 1 ns $end\n";
   text += "$scope module " + std::string(kScope) + " $end\n";
   text += std::string("$var wire 1 ") + kIor + " IOR $end\n";
@@ -66,8 +67,8 @@ std::string Header(std::uint16_t data_register) {
   text += std::string("$var wire 16 ") + kAddress + " ADDR [15:0] $end\n";
   text += std::string("$var wire 8 ") + kData + " D [7:0] $end\n";
   for (int line = 0; line < 8; ++line) {
-    text += "$var wire 1 " + std::string(1, DataLine(line)) + " D" +
-            std::to_string(line) + " $end\n";
+    text +=
+        "$var wire 1 " + std::string(1, DataLine(line)) + " D" + std::to_string(line) + " $end\n";
   }
   text += std::string("$var reg 8 ") + kHandshake + " HS [7:0] $end\n";
   text += "$upscope $end\n$enddefinitions $end\n";
@@ -173,8 +174,8 @@ void BusRecorder::EndStrobe(std::uint64_t at) {
   strobe_high_ = false;
 }
 
-void BusRecorder::Access(std::uint64_t nanoseconds, BusDirection direction,
-                         std::uint16_t address, std::uint8_t value) {
+void BusRecorder::Access(std::uint64_t nanoseconds, BusDirection direction, std::uint16_t address,
+                         std::uint8_t value) {
   if (file_ == nullptr || IsRepeatedPoll(direction, address, value)) return;
   // Cycles never overlap: one starts at least two nanoseconds after the last
   // strobe rose, so that strobe can fall in between.
@@ -185,8 +186,8 @@ void BusRecorder::Access(std::uint64_t nanoseconds, BusDirection direction,
   if (file_ == nullptr) return;
 
   std::array<char, 256> text{};
-  int used = std::snprintf(text.data(), text.size(), "#%llu\n",
-                           static_cast<unsigned long long>(start));
+  int used =
+      std::snprintf(text.data(), text.size(), "#%llu\n", static_cast<unsigned long long>(start));
   const auto append = [&](const char* format, auto... values) {
     used += std::snprintf(text.data() + used, text.size() - static_cast<std::size_t>(used), format,
                           values...);

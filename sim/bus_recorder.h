@@ -26,7 +26,7 @@ enum class BusDirection : std::uint8_t { Read, Write };
 
 class BusRecorder {
  public:
-  static constexpr std::uint64_t kStrobeWidth = 500;  // nanoseconds
+  static constexpr std::uint64_t kStrobeWidth = 500;                     // nanoseconds
   static constexpr std::uint64_t kSizeLimit = std::uint64_t{256} << 20;  // bytes
 
   BusRecorder() = default;

@@ -160,8 +160,8 @@ void ORVEX_CALL orvexsim_clear_faults(void) {
 
 void ORVEX_CALL orvexsim_queue_reply(const char* bytes, int length) {
   if (bytes == nullptr) length = 0;
-  TheController().QueueReply(std::string_view(bytes == nullptr ? "" : bytes,
-                                              static_cast<std::size_t>(Count(length))));
+  TheController().QueueReply(
+      std::string_view(bytes == nullptr ? "" : bytes, static_cast<std::size_t>(Count(length))));
 }
 
 int ORVEX_CALL orvexsim_bytes_taken(void) {

@@ -19,8 +19,8 @@
 #include <utility>
 #include <vector>
 
-#include "orvexportio.h"
 #include "bus_recorder.h"
+#include "orvexportio.h"
 #include "orvexportio_sim.h"
 #include "virtual_controller_fixture.h"
 
@@ -75,9 +75,9 @@ std::vector<unsigned> Decoded(const fs::path& vcd, const std::string& clock,
   }
   // Sampled every 100 ns, idle stretches compressed: a strobe is high for
   // 500 ns on the virtual clock, so none is lost, and decoding takes seconds.
-  const std::string output = Output("timeout 60 " SIGROK_CLI
-                                    " -I vcd:downsample=100:compress=1000 -i '" + wires.string() +
-                                    "' -P " + decoder + " -A parallel=items 2>/dev/null");
+  const std::string output =
+      Output("timeout 60 " SIGROK_CLI " -I vcd:downsample=100:compress=1000 -i '" + wires.string() +
+             "' -P " + decoder + " -A parallel=items 2>/dev/null");
   std::vector<unsigned> items;
   std::istringstream lines(output);
   for (std::string line; std::getline(lines, line);) {
@@ -181,9 +181,10 @@ class BusWaveformTest : public VirtualControllerTest {
  protected:
   void SetUp() override {
     VirtualControllerTest::SetUp();
-    folder_ = fs::temp_directory_path() /
-              ("orvex_waveform_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-               "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    folder_ =
+        fs::temp_directory_path() /
+        ("orvex_waveform_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+         "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::create_directories(folder_);
   }
   void TearDown() override {
@@ -280,8 +281,7 @@ TEST(VcdCheck, FindsEachFaultInADeliberatelyBrokenDump) {
     ASSERT_TRUE(found.has_value()) << body;
     EXPECT_NE(found->find(fault), std::string::npos) << *found;
   }
-  EXPECT_EQ(CheckWellFormed("$timescale 1 ps $end\n$enddefinitions $end\n"),
-            "no 1 ns time scale");
+  EXPECT_EQ(CheckWellFormed("$timescale 1 ps $end\n$enddefinitions $end\n"), "no 1 ns time scale");
 }
 
 TEST_F(BusWaveformTest, TimeStampsKeepIncreasingAcrossAReset) {
@@ -338,9 +338,9 @@ TEST(OrvexctlWaveform, SimulateWithVcdRecordsTheLinesItSends) {
   const fs::path folder = fs::temp_directory_path() / "orvex_waveform_orvexctl";
   fs::create_directories(folder);
   const fs::path vcd = folder / "orvexctl.vcd";
-  const std::string output = Output(std::string("timeout 60 ") + ORVEXCTL_PROGRAM +
-                                    " --simulate --fast --vcd '" + vcd.string() +
-                                    "' ma 1 2.5 st 2 tp 1 2>&1");
+  const std::string output =
+      Output(std::string("timeout 60 ") + ORVEXCTL_PROGRAM + " --simulate --fast --vcd '" +
+             vcd.string() + "' ma 1 2.5 st 2 tp 1 2>&1");
   EXPECT_EQ(output, "delivered\ndelivered\n0\n");
   EXPECT_TRUE(fs::exists(folder / "orvexctl.gtkw"));
   EXPECT_EQ(CheckWellFormed(ReadWhole(vcd)), std::nullopt);

@@ -35,17 +35,39 @@ struct fault_case {
   double at_most;
 };
 
-static void silent(void) { orvexsim_fault_silent(); }
-static void stuck_at_0x81(void) { orvexsim_fault_stuck_handshake(0x81); }
-static void stuck_at_ready(void) { orvexsim_fault_stuck_handshake(0x80); }
-static void late_by_20_ms_before_byte_1(void) { orvexsim_fault_readiness_delay(1, 20000); }
-static void late_by_5_ms_before_byte_1(void) { orvexsim_fault_readiness_delay(1, 5000); }
-static void dies_after_2(void) { orvexsim_fault_dies_after_bytes(2); }
-static void never_acknowledges_byte_1(void) { orvexsim_fault_never_acknowledges_byte(1); }
-static void reply_cut_after_3(void) { orvexsim_fault_reply_stops_after(3); }
-static void garbled(void) { orvexsim_fault_garbled_reply(); }
-static void overlong(void) { orvexsim_fault_overlong_reply(); }
-static void endless(void) { orvexsim_fault_endless_reply(); }
+static void silent(void) {
+  orvexsim_fault_silent();
+}
+static void stuck_at_0x81(void) {
+  orvexsim_fault_stuck_handshake(0x81);
+}
+static void stuck_at_ready(void) {
+  orvexsim_fault_stuck_handshake(0x80);
+}
+static void late_by_20_ms_before_byte_1(void) {
+  orvexsim_fault_readiness_delay(1, 20000);
+}
+static void late_by_5_ms_before_byte_1(void) {
+  orvexsim_fault_readiness_delay(1, 5000);
+}
+static void dies_after_2(void) {
+  orvexsim_fault_dies_after_bytes(2);
+}
+static void never_acknowledges_byte_1(void) {
+  orvexsim_fault_never_acknowledges_byte(1);
+}
+static void reply_cut_after_3(void) {
+  orvexsim_fault_reply_stops_after(3);
+}
+static void garbled(void) {
+  orvexsim_fault_garbled_reply();
+}
+static void overlong(void) {
+  orvexsim_fault_overlong_reply();
+}
+static void endless(void) {
+  orvexsim_fault_endless_reply();
+}
 
 static const struct fault_case cases[] = {
     /* Neither READY nor PENDING: the 9 ms window runs out before the first byte. */
@@ -126,8 +148,7 @@ static void axes_and_clock_read_out(void) {
   check(orvexsim_axis_position(1) == 250.0, "axis 1 stands at 250 counts");
   /* 250 counts at 1000 a second, accelerating and braking at 50000: 0.27 s. */
   check(fabs(orvexsim_time() - 0.27) < 0.002, "the move took 0.27 s of controller time");
-  check(isnan(orvexsim_axis_position(3)) && isnan(orvexsim_axis_target(0)),
-        "no axis 3 or 0: NaN");
+  check(isnan(orvexsim_axis_position(3)) && isnan(orvexsim_axis_target(0)), "no axis 3 or 0: NaN");
   check(orvexsim_axis_moving(-1) == -1, "no axis -1: -1");
 }
 

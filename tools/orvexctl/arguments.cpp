@@ -189,8 +189,10 @@ ParsedArguments ParseArguments(std::span<const std::string_view> arguments) {
   }
   if (request.invocations.empty()) return {std::nullopt, "no command given"};
   if (request.library == LibraryChoice::Hardware) {
-    if (request.trace) return {std::nullopt, "--trace needs the virtual-controller build (--simulate)"};
-    if (request.fast) return {std::nullopt, "--fast needs the virtual-controller build (--simulate)"};
+    if (request.trace)
+      return {std::nullopt, "--trace needs the virtual-controller build (--simulate)"};
+    if (request.fast)
+      return {std::nullopt, "--fast needs the virtual-controller build (--simulate)"};
     if (!request.vcd_path.empty()) {
       return {std::nullopt, "--vcd needs the virtual-controller build (--simulate)"};
     }

@@ -70,8 +70,8 @@ int Run(const Request& request) {
     return kLibraryUnusable;
   }
   if (const char* option = VirtualControllerOption(request); option && !bound.virtual_controller) {
-    std::cerr << "orvexctl: " << option << " needs the virtual-controller build; "
-              << path->string() << " is not one\n";
+    std::cerr << "orvexctl: " << option << " needs the virtual-controller build; " << path->string()
+              << " is not one\n";
     return kBadArguments;
   }
   if (request.fast) bound.virtual_controller->set_clock(ORVEXSIM_CLOCK_VIRTUAL);
