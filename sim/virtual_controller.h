@@ -2,10 +2,10 @@
 // the handshake register (0x341), written from the controller's side of the
 // byte handshake.
 //
-// It runs on one of two clocks. On the real clock (the default) its time is
-// the machine's steady clock since the reset: a move takes as long as its
-// speed and acceleration say and a pause really sleeps, however the host
-// polls. On the virtual clock every port access costs one microsecond and a
+// It runs on one of two clocks. On the real clock (the shipped build's
+// default) its time is the machine's steady clock since the reset: a move
+// takes as long as its speed and acceleration say and a pause really sleeps,
+// however the host polls. On the virtual clock every port access costs one microsecond and a
 // pause advances the clock by its length, so time-outs come out exactly and
 // do not depend on the speed of the machine. There each host thread lives on
 // its own virtual timeline (its accesses and pauses advance it, and its clock
@@ -140,8 +140,10 @@ class VirtualController {
   double NowSeconds();
   void Pause(unsigned milliseconds);
 
-  // Test side.
-  explicit VirtualController(Clock clock = Clock::Real);
+  // Test side. A controller made in code runs on the virtual clock unless
+  // told otherwise; the build's one controller (TheController) runs on the
+  // clock the environment names, the real one by default.
+  explicit VirtualController(Clock clock = Clock::Virtual);
   // Healthy, idle, clock at 0, empty transcript and counters. The choice of
   // clock and a recording of the bus carry on.
   void Reset();
@@ -257,7 +259,8 @@ class VirtualController {
   std::size_t reply_offered_ = 0;
 };
 
-// The one controller behind the virtual-controller build's ports.
+// The one controller behind the virtual-controller build's ports, made on
+// first use on the clock ClockFromEnvironment names.
 VirtualController& TheController();
 
 }  // namespace orvex::sim

@@ -226,7 +226,7 @@ std::vector<ScriptCase> Cases() {
 class ControllerPortScriptTest : public ::testing::TestWithParam<ScriptCase> {
  protected:
   std::unique_ptr<sim::VirtualController> controller_ =
-      std::make_unique<sim::VirtualController>(sim::Clock::Virtual);
+      std::make_unique<sim::VirtualController>();
 };
 
 TEST_P(ControllerPortScriptTest, FollowsTheHandshakeRules) {
@@ -255,7 +255,7 @@ INSTANTIATE_TEST_SUITE_P(Scripts, ControllerPortScriptTest, ::testing::ValuesIn(
 // The runner itself catches a script that breaks the rules: here one that
 // expects READY while a byte is pending.
 TEST(ControllerPortScript, RunnerReportsTheFirstReadAgainstTheRules) {
-  const auto controller = std::make_unique<sim::VirtualController>(sim::Clock::Virtual);
+  const auto controller = std::make_unique<sim::VirtualController>();
   const Script wrong = {Look(kReady), Put('1'), StrobeIt(), Look(kReady)};
   EXPECT_EQ(RunScript(*controller, wrong), "step 3: read 0 from 0x341, the rules say 128");
 }
@@ -263,7 +263,7 @@ TEST(ControllerPortScript, RunnerReportsTheFirstReadAgainstTheRules) {
 // Clearing the faults in the middle of a transfer leaves the controller idle
 // and healthy.
 TEST(ControllerPortScript, ClearedFaultsLeaveItIdleAndHealthy) {
-  const auto controller = std::make_unique<sim::VirtualController>(sim::Clock::Virtual);
+  const auto controller = std::make_unique<sim::VirtualController>();
   controller->SetFaults({.never_acknowledges_byte = 0});
   EXPECT_EQ(RunScript(*controller, {Look(kReady), Put('1'), StrobeIt(), Look(kStrobe)}),
             std::nullopt);
