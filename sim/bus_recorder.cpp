@@ -135,6 +135,7 @@ bool BusRecorder::Start(const std::string& vcd_path, std::uint16_t data_register
   strobe_high_ = false;
   any_cycle_ = false;
   last_address_ = data_register;
+  handshake_value_ = 0;
   const std::string header = Header(data_register);
   Write(header.data(), header.size());
   return true;
@@ -208,9 +209,10 @@ void BusRecorder::Access(std::uint64_t nanoseconds, BusDirection direction, std:
       append("%c%c\n", bit != 0 ? '1' : '0', DataLine(line));
     }
   }
-  if (address == handshake_register_) {
+  if (address == handshake_register_ && value != handshake_value_) {
     BinaryInto(bits.data(), value, 8);
     append("%s %c\n", bits.data(), kHandshake);
+    handshake_value_ = value;
   }
   append("#%llu\n1%c\n", static_cast<unsigned long long>(start + 1),
          direction == BusDirection::Read ? kIor : kIow);

@@ -69,6 +69,7 @@ class BusRecorder {
   BusDirection last_direction_ = BusDirection::Write;
   std::uint16_t last_address_ = 0;
   std::uint8_t last_value_ = 0;
+  std::uint8_t handshake_value_ = 0;  // as HS shows it
   bool any_cycle_ = false;
 };
 
