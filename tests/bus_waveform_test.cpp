@@ -16,6 +16,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -189,6 +190,7 @@ class BusWaveformTest : public VirtualControllerTest {
   }
   void TearDown() override {
     orvexsim_stop_vcd();
+    controller().SetClock(sim::Clock::Virtual);  // for a test that left it on the real clock
     fs::remove_all(folder_);
   }
 
@@ -258,6 +260,31 @@ TEST_F(BusWaveformTest, HeaderSignalsAndTimeStampsAreWellFormed) {
   // falls within a microsecond of the controller's time at the end.
   EXPECT_NEAR(static_cast<double>(last), ended, 1000.0);
   EXPECT_GT(ended, 0.1e9);  // RT's pauses alone take 0.2 s
+}
+
+// On the real clock, with two host threads, cycles still never overlap and
+// time stamps still increase.
+TEST_F(BusWaveformTest, RealClockRecordingFromTwoThreadsIsWellFormed) {
+  controller().SetClock(sim::Clock::Real);
+  const fs::path vcd = folder_ / "real.vcd";
+  ASSERT_EQ(orvexsim_record_vcd(vcd.c_str()), 1);
+  const auto host = [](signed char axis) {
+    bool all_well = true;
+    for (int round = 0; round < 5; ++round) {
+      all_well &= MR(axis, 0.01F) == 1;
+      all_well &= TP(axis) != ORVEX_POSITION_ERROR;
+    }
+    return all_well;
+  };
+  std::thread first(host, static_cast<signed char>(1));
+  const bool second_well = host(2);
+  first.join();
+  orvexsim_stop_vcd();
+  EXPECT_TRUE(second_well);
+  unsigned long long last = 0;
+  EXPECT_EQ(CheckWellFormed(ReadWhole(vcd), nullptr, &last), std::nullopt);
+  EXPECT_GT(last, 0U);
+  EXPECT_EQ(Received().size(), 20U);
 }
 
 // The checker itself catches what it looks for.
