@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
+#include <new>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -368,9 +369,12 @@ Microseconds VirtualController::PausedTotal() const {
   return paused_total_;
 }
 
+// Never destroyed: a host may end its process while other threads are still
+// inside calls that use the controller.
 VirtualController& TheController() {
-  static VirtualController controller;
-  return controller;
+  alignas(VirtualController) static unsigned char storage[sizeof(VirtualController)];
+  static VirtualController* const controller = new (storage) VirtualController;
+  return *controller;
 }
 
 }  // namespace orvex::sim
