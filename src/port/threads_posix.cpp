@@ -14,7 +14,7 @@
 namespace orvex::port {
 namespace {
 
-pthread_mutex_t queue_mutex = PTHREAD_MUTEX_INITIALIZER;
+pthread_mutex_t queue_mutex = PTHREAD_ADAPTIVE_MUTEX_INITIALIZER_NP;
 
 static_assert(sizeof(sem_t) <= 32 && alignof(sem_t) <= 16, "Wakeup storage too small for sem_t");
 
