@@ -41,10 +41,11 @@
  *   the middle of a line. Unloading the library (dlclose, FreeLibrary) is
  *   safe once no thread is inside a call; unloading it under a thread that is
  *   inside one is not.
- * - A thread killed from outside while inside a call (TerminateThread on
- *   Windows, pthread_kill with a fatal signal handled by ending the thread)
- *   leaves the registers held for good, and every later call of every thread
- *   waits forever. That cannot be made safe; do not do it.
+ * - A thread ended from outside while inside a call without unwinding its
+ *   stack (TerminateThread on Windows, or a signal handler that leaves the
+ *   thread with longjmp or pthread_exit) may leave the registers held for
+ *   good, and every later call of every thread waits forever. That cannot be
+ *   made safe; do not do it.
  * - On Windows no function is a cancellation point.
  */
 #ifndef ORVEXPORTIO_H
