@@ -29,6 +29,21 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
+// ThreadSanitizer cannot follow a thread that is cancelled inside one of its
+// blocking calls (here the wait for a turn): it loses track of the mutex the
+// unwinding thread takes afterwards to leave the queue, and reports races on
+// the queue that mutex guards. The cells whose cancelled threads wait for
+// their turn are skipped under it.
+#if defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+constexpr bool kUnderThreadSanitizer = true;
+#else
+constexpr bool kUnderThreadSanitizer = false;
+#endif
+#else
+constexpr bool kUnderThreadSanitizer = false;
+#endif
+
 // ---- Host threads -----------------------------------------------------------
 
 // A host thread calling one round of exports again and again until told to
@@ -343,9 +358,11 @@ void RunCell(const std::function<std::string()>& cell) {
 }
 
 TEST(HostileHost, CancelWhileQueued) {
+  if (kUnderThreadSanitizer) GTEST_SKIP() << "ThreadSanitizer cannot follow a cancelled wait";
   RunCell(CancelWhileQueued);
 }
 TEST(HostileHost, CancelInWaitForStop) {
+  if (kUnderThreadSanitizer) GTEST_SKIP() << "ThreadSanitizer cannot follow a cancelled wait";
   RunCell(CancelInWaitForStop);
 }
 TEST(HostileHost, CancelInSetUpPause) {
