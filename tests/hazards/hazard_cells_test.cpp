@@ -33,7 +33,7 @@ using Clock = std::chrono::steady_clock;
 // blocking calls (here the wait for a turn): it loses track of the mutex the
 // unwinding thread takes afterwards to leave the queue, and reports races on
 // the queue that mutex guards. The cells whose cancelled threads wait for
-// their turn are skipped under it.
+// their turn (or, on the empty bus, may be) are skipped under it.
 #if defined(__has_feature)
 #if __has_feature(thread_sanitizer)
 constexpr bool kUnderThreadSanitizer = true;
@@ -306,7 +306,9 @@ std::string ForkWithThreadsInside() {
   }
   failures.Add(WIFEXITED(status) && WEXITSTATUS(status) == 0, "the child's exports failed");
   failures.Add(KeepsGoing(lines), "the parent's threads stopped getting turns after the fork");
-  failures.Add(CancelAndJoin(waiting), "the parent's WS thread did not leave");
+  waiting.stop = true;
+  (void)ST(1);  // ends the WS in progress
+  failures.Add(JoinWithin(waiting.id, 10s), "the parent's WS thread did not end");
   failures.Add(StopAndJoin(lines), "the parent's line thread did not end");
   return Finish(failures);
 }
@@ -366,6 +368,7 @@ TEST(HostileHost, CancelInWaitForStop) {
   RunCell(CancelInWaitForStop);
 }
 TEST(HostileHost, CancelInSetUpPause) {
+  if (kUnderThreadSanitizer) GTEST_SKIP() << "ThreadSanitizer cannot follow a cancelled wait";
   RunCell(CancelInSetUpPause);
 }
 TEST(HostileHost, CancelInSetUpLine) {
