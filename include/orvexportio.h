@@ -38,9 +38,10 @@
  * - Ending the process: exit(), returning from main() or (on Windows)
  *   ExitProcess may happen while other threads are inside calls; the library
  *   waits for none of them. Those threads end wherever they are, possibly in
- *   the middle of a line. Unloading the library (dlclose, FreeLibrary) is
- *   safe once no thread is inside a call; unloading it under a thread that is
- *   inside one is not.
+ *   the middle of a line. On Linux the library, once loaded, stays loaded:
+ *   dlclose leaves it in place, so a thread still inside a call carries on.
+ *   On Windows FreeLibrary is safe once no thread is inside a call; under a
+ *   thread that is inside one it is not.
  * - A thread ended from outside while inside a call without unwinding its
  *   stack (TerminateThread on Windows, or a signal handler that leaves the
  *   thread with longjmp or pthread_exit) may leave the registers held for
