@@ -14,6 +14,9 @@
 namespace orvex::port {
 namespace {
 
+// glibc's adaptive mutex spins a little before it sleeps: the queue is held
+// for a few instructions, and with many threads a short spin is cheaper than
+// a sleep and a wake-up.
 pthread_mutex_t queue_mutex = PTHREAD_ADAPTIVE_MUTEX_INITIALIZER_NP;
 
 static_assert(sizeof(sem_t) <= 32 && alignof(sem_t) <= 16, "Wakeup storage too small for sem_t");
