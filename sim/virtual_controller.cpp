@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <mutex>
+#include <new>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -438,9 +439,14 @@ std::vector<PauseRecord> VirtualController::Pauses() const {
   return pauses;
 }
 
+// Never destroyed: a host may end its process while other threads are still
+// inside calls that use the controller. It runs on the clock the environment
+// names.
 VirtualController& TheController() {
-  static VirtualController controller(ClockFromEnvironment());
-  return controller;
+  alignas(VirtualController) static unsigned char storage[sizeof(VirtualController)];
+  static VirtualController* const controller =
+      new (storage) VirtualController(ClockFromEnvironment());
+  return *controller;
 }
 
 }  // namespace orvex::sim
