@@ -11,6 +11,27 @@ set(ORVEX_SIM_EXPORTS
   orvexsim_line_count
   orvexsim_line
   orvexsim_set_line_callback
+  orvexsim_set_clock
+  orvexsim_clock
+  orvexsim_time
+  orvexsim_axis_position
+  orvexsim_axis_target
+  orvexsim_axis_moving
+  orvexsim_fault_silent
+  orvexsim_fault_stuck_handshake
+  orvexsim_fault_readiness_delay
+  orvexsim_fault_dies_after_bytes
+  orvexsim_fault_never_acknowledges_byte
+  orvexsim_fault_reply_stops_after
+  orvexsim_fault_garbled_reply
+  orvexsim_fault_overlong_reply
+  orvexsim_fault_endless_reply
+  orvexsim_clear_faults
+  orvexsim_queue_reply
+  orvexsim_bytes_taken
+  orvexsim_protocol_errors
+  orvexsim_record_vcd
+  orvexsim_stop_vcd
 )
 
 # What the diagnosis library exports: why the card's ports cannot be reached.

@@ -22,7 +22,32 @@
  * line (a query line together with its reply) holds the controller's
  * registers on its own, in the order the threads asked, so lines never mix on
  * the wire; WS lets other lines through between its polls, and RT between
- * its lines and during its pauses.
+ * its lines and during its pauses. What a host may rely on:
+ *
+ * - Cancellation (POSIX threads, deferred): every function is a cancellation
+ *   point before each of its lines, while it waits for its turn at the
+ *   registers, and in RT's pauses. A line once started is never cut short:
+ *   cancellation waits until its exchange is over and the controller is idle
+ *   again, and then takes effect at the next of those points (or at the
+ *   host's own). A thread cancelled while it waits for its turn gives the
+ *   turn up; the other threads carry on. Asynchronous cancellation is not
+ *   safe during a call.
+ * - fork(): allowed while other threads are inside calls. The fork waits for
+ *   the line in flight, if any, to end; in the child the registers are free
+ *   and every function can be called.
+ * - Ending the process: exit(), returning from main() or (on Windows)
+ *   ExitProcess may happen while other threads are inside calls; the library
+ *   waits for none of them. Those threads end wherever they are, possibly in
+ *   the middle of a line. On Linux the library, once loaded, stays loaded:
+ *   dlclose leaves it in place, so a thread still inside a call carries on.
+ *   On Windows FreeLibrary is safe once no thread is inside a call; under a
+ *   thread that is inside one it is not.
+ * - A thread ended from outside while inside a call without unwinding its
+ *   stack (TerminateThread on Windows, or a signal handler that leaves the
+ *   thread with longjmp or pthread_exit) may leave the registers held for
+ *   good, and every later call of every thread waits forever. That cannot be
+ *   made safe; do not do it.
+ * - On Windows no function is a cancellation point.
  */
 #ifndef ORVEXPORTIO_H
 #define ORVEXPORTIO_H

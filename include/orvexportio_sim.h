@@ -3,11 +3,25 @@
  *
  * liborvexportio-sim carries the same functions as the library for the card
  * (orvexportio.h), with a virtual controller behind the ports instead of the
- * card. These functions show what that controller received. They exist only
- * in the virtual-controller build.
+ * card. These functions show what that controller received and what its
+ * axes do, make it misbehave on demand, choose its clock, and record the bus
+ * as a waveform. They exist only in the virtual-controller build. Every one
+ * may be called from any thread; arguments and results are plain ints,
+ * doubles and strings.
  *
- * The controller runs on a virtual clock: every port access takes one
- * microsecond of it and every pause its own length.
+ * Two clocks. By default the controller runs on the real clock: its time is
+ * the machine's steady clock since the last orvexsim_reset (or since it was
+ * loaded), a move takes as long as its speed and acceleration say however the
+ * host polls, and RT's pauses take their 50 ms. A host behaves against it as
+ * against the card. On the virtual clock every port access takes one
+ * microsecond and every pause its own length, without sleeping: exact,
+ * repeatable and faster than real time, for a host's own test suite. There
+ * each host thread has a timeline of its own, and the controller's time is
+ * the furthest any thread has got. Choose it with orvexsim_set_clock, or
+ * before the library is loaded with the environment variable
+ * ORVEXPORTIO_SIM_CLOCK=virtual ("real" or unset: the real clock).
+ *
+ * Times below are on the controller's clock, in seconds.
  */
 #ifndef ORVEXPORTIO_SIM_H
 #define ORVEXPORTIO_SIM_H
@@ -19,9 +33,113 @@ extern "C" {
 #endif
 
 /* Makes the controller healthy and idle again, with its clock at zero, its
-   axes at rest at zero, an empty list of received lines and no line
-   callback. */
+   axes at rest at zero, no faults, an empty list of received lines and no
+   line callback. The choice of clock and a recording of the bus carry on. */
 ORVEX_API void ORVEX_CALL orvexsim_reset(void);
+
+/* ---- The clock --------------------------------------------------------- */
+
+#define ORVEXSIM_CLOCK_REAL 0
+#define ORVEXSIM_CLOCK_VIRTUAL 1
+
+/* Runs the controller on `clock` (ORVEXSIM_CLOCK_REAL or
+   ORVEXSIM_CLOCK_VIRTUAL) from now on; its time carries on from where it
+   stands. Returns 1, or 0 for any other value, which changes nothing. */
+ORVEX_API int ORVEX_CALL orvexsim_set_clock(int clock);
+
+/* The clock the controller runs on: ORVEXSIM_CLOCK_REAL or ORVEXSIM_CLOCK_VIRTUAL. */
+ORVEX_API int ORVEX_CALL orvexsim_clock(void);
+
+/* The controller's time, in seconds since the last reset. */
+ORVEX_API double ORVEX_CALL orvexsim_time(void);
+
+/* ---- The axes -------------------------------------------------------------
+   Axis 1 or 2, in controller units (the library's units times 100), as they
+   stand at the controller's present time. */
+
+/* Where the axis is; NaN for an axis other than 1 or 2. */
+ORVEX_API double ORVEX_CALL orvexsim_axis_position(int axis);
+
+/* Where the axis was last told to go (where it stands when it was stopped);
+   NaN for an axis other than 1 or 2. */
+ORVEX_API double ORVEX_CALL orvexsim_axis_target(int axis);
+
+/* 1 while the axis moves, 0 when it stands, -1 for an axis other than 1 or 2. */
+ORVEX_API int ORVEX_CALL orvexsim_axis_moving(int axis);
+
+/* ---- Faults on demand -----------------------------------------------------
+   Each function adds its fault to those already set; orvexsim_clear_faults
+   and orvexsim_reset take them all away. Byte numbers count the command bytes
+   the controller takes from the moment the fault is set: 0 is the next one.
+   What the library reports then: a missed readiness window or an
+   acknowledgement bound makes the export return 0 (TP: ORVEX_POSITION_ERROR). */
+
+/* The controller goes silent: its handshake register reads 0x01 (neither
+   READY nor a byte pending) and it ignores everything the host writes. */
+ORVEX_API void ORVEX_CALL orvexsim_fault_silent(void);
+
+/* The handshake register reads `value` (0 to 255) whatever happens. */
+ORVEX_API void ORVEX_CALL orvexsim_fault_stuck_handshake(int value);
+
+/* Before command byte `byte` the controller shows READY only `microseconds`
+   after the host first looked for it (more than 9000: the library's
+   readiness window runs out). */
+ORVEX_API void ORVEX_CALL orvexsim_fault_readiness_delay(int byte, int microseconds);
+
+/* The controller dies after taking `bytes` more command bytes: READY is never
+   shown again. */
+ORVEX_API void ORVEX_CALL orvexsim_fault_dies_after_bytes(int bytes);
+
+/* The strobe of command byte `byte` is taken but never acknowledged. */
+ORVEX_API void ORVEX_CALL orvexsim_fault_never_acknowledges_byte(int byte);
+
+/* Replies are cut short: the controller stops offering a reply after `bytes`
+   of it, before its line feed. */
+ORVEX_API void ORVEX_CALL orvexsim_fault_reply_stops_after(int bytes);
+
+/* Replies are garbled: every reply is replaced by NUL, 0x80, 0xFF, 0xC3, a
+   carriage return and a line feed. */
+ORVEX_API void ORVEX_CALL orvexsim_fault_garbled_reply(void);
+
+/* Replies are overlong: each carries 300 extra '7's before its line feed,
+   more than the library's reply buffer holds. */
+ORVEX_API void ORVEX_CALL orvexsim_fault_overlong_reply(void);
+
+/* Replies never end: after their first byte the controller keeps offering
+   '9' and never a line feed. */
+ORVEX_API void ORVEX_CALL orvexsim_fault_endless_reply(void);
+
+/* Takes every fault away: the controller is healthy and idle again, giving up
+   any line or reply in the middle of its transfer. Its clock, axes and
+   received lines stay. */
+ORVEX_API void ORVEX_CALL orvexsim_clear_faults(void);
+
+/* The next query ("1TP", "2TP", "TS") is answered with these `length` bytes
+   (at most 2048) instead of the controller's own answer. */
+ORVEX_API void ORVEX_CALL orvexsim_queue_reply(const char* bytes, int length);
+
+/* Command bytes taken since the reset. */
+ORVEX_API int ORVEX_CALL orvexsim_bytes_taken(void);
+
+/* Strobes and releases the controller saw out of turn since the reset. */
+ORVEX_API int ORVEX_CALL orvexsim_protocol_errors(void);
+
+/* ---- The bus as a waveform -----------------------------------------------
+   orvexsim_record_vcd records every port access from now on into a Value
+   Change Dump at `path` (times in nanoseconds on the controller's clock), as
+   a logic analyser on the card would see the bus, and writes a GTKWave save
+   file beside it (`path` with ".gtkw" in place of ".vcd") that lays the
+   signals out. Signals: IOR and IOW, high while the host reads or writes a
+   port; A0, the port address line (0 for the data register 0x340, 1 for the
+   handshake register 0x341), and ADDR, the whole address; D0..D7 and D, the
+   byte on the data lines; HS, the handshake register's value as last read or
+   written. A poll reading the same value from the same register again and
+   again shows as its first read only. It opens in GTKWave and PulseView.
+   Returns 1, or 0 when a file cannot be written (then nothing records). A
+   recording in progress is ended first. orvexsim_stop_vcd ends it and closes
+   the file; so does unloading the library. */
+ORVEX_API int ORVEX_CALL orvexsim_record_vcd(const char* path);
+ORVEX_API void ORVEX_CALL orvexsim_stop_vcd(void);
 
 /* How many received lines the controller keeps (the most recent 16384). */
 ORVEX_API int ORVEX_CALL orvexsim_line_count(void);

@@ -6,8 +6,11 @@
 namespace orvex::sim {
 namespace {
 
-// Longer stretches of virtual time (pauses) are integrated in steps of 1 ms.
-constexpr Microseconds kLongestStep = 1000;
+// A moving axis is updated once a millisecond, as a servo loop would, on a
+// grid that starts when the move starts. Steps of one fixed length make the
+// motion the same however often, and at whatever irregular times, the host
+// looks: steps of varying length would start the braking early or late.
+constexpr Microseconds kServoPeriod = 1000;
 
 }  // namespace
 
@@ -42,11 +45,13 @@ void MotionAxis::Reset() {
 }
 
 void MotionAxis::AdvanceTo(Microseconds now) {
-  while (updated_at_ < now) {
-    const Microseconds step = std::min(now - updated_at_, kLongestStep);
-    if (state_.moving) Step(static_cast<double>(step) / 1e6);
-    updated_at_ += step;
+  while (state_.moving && updated_at_ + kServoPeriod <= now) {
+    Step(static_cast<double>(kServoPeriod) / 1e6);
+    updated_at_ += kServoPeriod;
   }
+  // An axis at rest has nothing to integrate, however long it rested, and
+  // its next move starts its own grid.
+  if (!state_.moving) updated_at_ = std::max(updated_at_, now);
 }
 
 double MotionAxis::VelocityToward(double remaining, double seconds) const {

@@ -1,11 +1,16 @@
 #include "virtual_controller.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <mutex>
+#include <new>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -25,59 +30,139 @@ struct ThreadClock {
 
 thread_local ThreadClock this_thread_clock;
 
+// Epochs are unique among all controllers, so a thread that talks to two of
+// them never takes one's timeline for the other's.
+std::uint64_t NextEpoch() {
+  static std::atomic<std::uint64_t> last{0};
+  return ++last;
+}
+
+void SleepFor(Microseconds length) {
+  if (length > 0) std::this_thread::sleep_for(std::chrono::microseconds(length));
+}
+
 }  // namespace
+
+Clock ClockFromEnvironment() {
+  const char* chosen = std::getenv(kClockVariable);
+  if (chosen != nullptr && std::string_view(chosen) == "virtual") return Clock::Virtual;
+  return Clock::Real;
+}
+
+VirtualController::VirtualController(Clock clock)
+    : clock_(clock), real_origin_(std::chrono::steady_clock::now()), epoch_(NextEpoch()) {}
 
 // ---- Host side --------------------------------------------------------------
 
 std::uint8_t VirtualController::ReadPort(std::uint16_t address) {
-  const std::lock_guard lock(mutex_);
-  interpreter_.AdvanceTo(now_);
-  ++port_reads_;
+  Microseconds stall = 0;
+  bool real_clock = false;
   std::uint8_t value = kEmptyBus;
-  if (address == kHandshakeRegister) value = ReadHandshake();
-  if (address == kDataRegister) value = data_register_;
-  Spend(kPortAccessCost);
-  if (address == kHandshakeRegister) StallHostWhenDue();
+  {
+    const std::lock_guard lock(mutex_);
+    real_clock = clock_ == Clock::Real;
+    CatchUp();
+    ++port_reads_;
+    if (address == kHandshakeRegister) value = ReadHandshake();
+    if (address == kDataRegister) value = data_register_;
+    bus_recorder_.Access(BusNanoseconds(), BusDirection::Read, address, value);
+    Spend(kPortAccessCost);
+    if (address == kHandshakeRegister) stall = StallHostWhenDue();
+  }
+  if (real_clock) SleepFor(stall);
   return value;
 }
 
 void VirtualController::WritePort(std::uint16_t address, std::uint8_t value) {
   const std::lock_guard lock(mutex_);
-  interpreter_.AdvanceTo(now_);
+  CatchUp();
   ++port_writes_;
-  if (address == kHandshakeRegister) WriteHandshake(value);
-  if (address == kDataRegister && phase_ != Phase::ReplyStanding) data_register_ = value;
+  bus_recorder_.Access(BusNanoseconds(), BusDirection::Write, address, value);
+  if (!faults_.silent) {
+    if (address == kHandshakeRegister) WriteHandshake(value);
+    if (address == kDataRegister && phase_ != Phase::ReplyStanding) data_register_ = value;
+  }
   Spend(kPortAccessCost);
 }
 
 double VirtualController::NowSeconds() {
   const std::lock_guard lock(mutex_);
+  CatchUp();
   return static_cast<double>(ThreadNow()) / 1e6;
 }
 
 void VirtualController::Pause(unsigned milliseconds) {
+  const Microseconds length = Microseconds{milliseconds} * 1000;
   std::function<void()> observer;
+  bool sleeps = false;
   {
     const std::lock_guard lock(mutex_);
-    const Microseconds length = Microseconds{milliseconds} * 1000;
+    CatchUp();
     pauses_[pause_count_ % kPauseCapacity] = {ThreadNow(), length};
     ++pause_count_;
     paused_total_ += length;
     Spend(length);
+    sleeps = clock_ == Clock::Real;
     observer = pause_observer_;
   }
+  if (sleeps) SleepFor(length);
   if (observer) observer();
 }
 
+// ---- The two clocks ---------------------------------------------------------------
+
+Microseconds VirtualController::RealNow() const {
+  const auto since_origin = std::chrono::steady_clock::now() - real_origin_;
+  return static_cast<Microseconds>(
+      std::chrono::duration_cast<std::chrono::microseconds>(since_origin).count());
+}
+
+// Brings the controller's time, and its axes, up to the present: on the real
+// clock the present is the steady clock's, on the virtual clock it is where
+// the threads have taken it.
+void VirtualController::CatchUp() {
+  if (clock_ == Clock::Real) now_ = std::max(now_, RealNow());
+  interpreter_.AdvanceTo(now_);
+}
+
+// On the real clock all threads share the controller's time.
 Microseconds& VirtualController::ThreadNow() {
+  if (clock_ == Clock::Real) return now_;
   if (this_thread_clock.epoch != epoch_) this_thread_clock = {epoch_, now_};
   return this_thread_clock.now;
 }
 
+// On the real clock time passes by itself; on the virtual clock the thread's
+// own accesses and pauses make it pass.
 void VirtualController::Spend(Microseconds length) {
+  if (clock_ == Clock::Real) return;
   Microseconds& thread_now = ThreadNow();
   thread_now += length;
   now_ = std::max(now_, thread_now);
+}
+
+void VirtualController::StartNewEpoch() {
+  epoch_ = NextEpoch();
+}
+
+std::uint64_t VirtualController::BusNanoseconds() const {
+  if (clock_ == Clock::Virtual) return now_ * 1000;
+  const auto since_origin = std::chrono::steady_clock::now() - real_origin_;
+  return static_cast<std::uint64_t>(
+      std::chrono::duration_cast<std::chrono::nanoseconds>(since_origin).count());
+}
+
+void VirtualController::SetClock(Clock clock) {
+  const std::lock_guard lock(mutex_);
+  CatchUp();
+  clock_ = clock;
+  real_origin_ = std::chrono::steady_clock::now() - std::chrono::microseconds(now_);
+  StartNewEpoch();
+}
+
+Clock VirtualController::ClockInUse() const {
+  const std::lock_guard lock(mutex_);
+  return clock_;
 }
 
 // ---- The handshake, from the controller's side ----------------------------------
@@ -103,14 +188,19 @@ std::uint8_t VirtualController::ReadHandshake() {
       shown = faults_.reply_standing_value;
       break;
   }
+  if (faults_.silent) return kShowsBusy;
   return faults_.stuck_handshake.value_or(shown);
 }
 
-void VirtualController::StallHostWhenDue() {
+// Returns how long the host thread is held up: on the virtual clock that
+// time is already spent, on the real clock the caller sleeps it.
+Microseconds VirtualController::StallHostWhenDue() {
   ++handshake_looks_;
   const auto& stall = faults_.host_stall;
-  if (!stall || handshake_looks_ < stall->after_looks) return;
-  if (handshake_looks_ == stall->after_looks || stall->every_look) Spend(stall->length);
+  if (!stall || handshake_looks_ < stall->after_looks) return 0;
+  if (handshake_looks_ != stall->after_looks && !stall->every_look) return 0;
+  Spend(stall->length);
+  return stall->length;
 }
 
 std::uint8_t VirtualController::ShowWhenIdle() {
@@ -228,7 +318,9 @@ void VirtualController::Reset() {
   const std::lock_guard lock(mutex_);
   faults_ = Faults{};
   now_ = 0;
-  ++epoch_;
+  real_origin_ = std::chrono::steady_clock::now();
+  StartNewEpoch();
+  bus_recorder_.ClockRestarted();
   bytes_taken_ = 0;
   port_reads_ = 0;
   port_writes_ = 0;
@@ -284,52 +376,36 @@ void VirtualController::SetPauseObserver(std::function<void()> observer) {
 
 AxisState VirtualController::Axis(std::size_t index) {
   const std::lock_guard lock(mutex_);
-  interpreter_.AdvanceTo(now_);
+  CatchUp();
   return interpreter_.Axis(index);
 }
 
-std::uint64_t VirtualController::UnknownCommands() const {
+bool VirtualController::RecordBus(const std::string& path) {
   const std::lock_guard lock(mutex_);
-  return interpreter_.UnknownCommands();
+  return bus_recorder_.Start(path, kDataRegister, kHandshakeRegister);
 }
 
-Microseconds VirtualController::Now() const {
+void VirtualController::StopRecordingBus() {
   const std::lock_guard lock(mutex_);
-  return now_;
+  bus_recorder_.Stop();
 }
 
-void VirtualController::AdvanceClock(Microseconds by) {
+Counters VirtualController::Snapshot() const {
   const std::lock_guard lock(mutex_);
-  Spend(by);
-}
-
-std::uint64_t VirtualController::PortReads() const {
-  const std::lock_guard lock(mutex_);
-  return port_reads_;
-}
-
-std::uint64_t VirtualController::PortWrites() const {
-  const std::lock_guard lock(mutex_);
-  return port_writes_;
-}
-
-std::uint64_t VirtualController::ProtocolErrors() const {
-  const std::lock_guard lock(mutex_);
-  return protocol_errors_;
-}
-
-std::uint64_t VirtualController::BytesTaken() const {
-  const std::lock_guard lock(mutex_);
-  return bytes_taken_;
+  Counters counters;
+  counters.now = clock_ == Clock::Real ? std::max(now_, RealNow()) : now_;
+  counters.port_reads = port_reads_;
+  counters.port_writes = port_writes_;
+  counters.protocol_errors = protocol_errors_;
+  counters.bytes_taken = bytes_taken_;
+  counters.unknown_commands = interpreter_.UnknownCommands();
+  counters.lines_kept = KeptLines();
+  counters.paused_total = paused_total_;
+  return counters;
 }
 
 std::size_t VirtualController::KeptLines() const {
   return std::min(lines_received_, kTranscriptCapacity);
-}
-
-std::size_t VirtualController::LineCount() const {
-  const std::lock_guard lock(mutex_);
-  return KeptLines();
 }
 
 std::optional<ReceivedLine> VirtualController::LineAt(std::size_t index) const {
@@ -363,14 +439,14 @@ std::vector<PauseRecord> VirtualController::Pauses() const {
   return pauses;
 }
 
-Microseconds VirtualController::PausedTotal() const {
-  const std::lock_guard lock(mutex_);
-  return paused_total_;
-}
-
+// Never destroyed: a host may end its process while other threads are still
+// inside calls that use the controller. It runs on the clock the environment
+// names.
 VirtualController& TheController() {
-  static VirtualController controller;
-  return controller;
+  alignas(VirtualController) static unsigned char storage[sizeof(VirtualController)];
+  static VirtualController* const controller =
+      new (storage) VirtualController(ClockFromEnvironment());
+  return *controller;
 }
 
 }  // namespace orvex::sim

@@ -2,21 +2,25 @@
 // the handshake register (0x341), written from the controller's side of the
 // byte handshake.
 //
-// It runs on a virtual clock: every port access costs one microsecond and a
+// It runs on one of two clocks. On the real clock (the shipped build's
+// default) its time is the machine's steady clock since the reset: a move
+// takes as long as its speed and acceleration say and a pause really sleeps,
+// however the host polls. On the virtual clock every port access costs one microsecond and a
 // pause advances the clock by its length, so time-outs come out exactly and
-// do not depend on the speed of the machine. Each host thread lives on its
-// own virtual timeline (its accesses and pauses advance it, and its clock
+// do not depend on the speed of the machine. There each host thread lives on
+// its own virtual timeline (its accesses and pauses advance it, and its clock
 // readings show it), so one thread's pause does not eat into the readiness
 // window of another; the controller's own time (motion, line times) is the
-// furthest any thread has got. It keeps a transcript of the
-// lines it received, counts port accesses, and can be told to misbehave
-// through named fault settings.
+// furthest any thread has got. It keeps a transcript of the lines it
+// received, counts port accesses, can record the bus as a waveform, and can
+// be told to misbehave through named fault settings.
 //
 // Every member function is safe to call from any thread. Nothing on the port
 // path allocates.
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -26,6 +30,7 @@
 #include <string_view>
 #include <vector>
 
+#include "bus_recorder.h"
 #include "command_interpreter.h"
 #include "motion_model.h"
 
@@ -53,6 +58,9 @@ struct ReceivedLine {
 // Named ways for the controller to misbehave. Byte numbers count every byte
 // the controller has taken since it was reset, from 0.
 struct Faults {
+  // The controller takes no part in the handshake any more: its handshake
+  // register reads kShowsBusy and it ignores what the host writes.
+  bool silent = false;
   // The handshake register reads this value whatever happens.
   std::optional<std::uint8_t> stuck_handshake;
   // Once this many bytes were taken, READY is never shown again.
@@ -92,6 +100,28 @@ struct Faults {
 inline constexpr std::size_t kOverlongPadding = 300;
 inline constexpr std::string_view kBinaryReply{"\x00\x80\xFF\xC3\r\n", 6};
 
+// Which clock the controller runs on; see the top of this file.
+enum class Clock : std::uint8_t { Real, Virtual };
+
+// The clock named by the environment variable kClockVariable ("virtual" or
+// "real"); the real clock when it is unset or names neither.
+inline constexpr const char* kClockVariable = "ORVEXPORTIO_SIM_CLOCK";
+Clock ClockFromEnvironment();
+
+// The controller's counters, all read at one moment.
+struct Counters {
+  Microseconds now = 0;  // the controller's clock
+  std::uint64_t port_reads = 0;
+  std::uint64_t port_writes = 0;
+  std::uint64_t protocol_errors = 0;  // strobes and releases out of turn
+  std::uint64_t bytes_taken = 0;
+  std::uint64_t unknown_commands = 0;
+  std::size_t lines_kept = 0;  // lines in the transcript
+  Microseconds paused_total = 0;
+
+  std::uint64_t PortAccesses() const { return port_reads + port_writes; }
+};
+
 struct PauseRecord {
   Microseconds started_at = 0;
   Microseconds length = 0;
@@ -110,17 +140,40 @@ class VirtualController {
   double NowSeconds();
   void Pause(unsigned milliseconds);
 
-  // Test side.
-  void Reset();  // healthy, idle, clock at 0, empty transcript and counters
+  // Test side. A controller made in code runs on the virtual clock unless
+  // told otherwise; the build's one controller (TheController) runs on the
+  // clock the environment names, the real one by default.
+  explicit VirtualController(Clock clock = Clock::Virtual);
+  // Healthy, idle, clock at 0, empty transcript and counters. The choice of
+  // clock and a recording of the bus carry on.
+  void Reset();
+  // Changes the clock from now on; the controller's time carries on from
+  // where it stands, and threads' virtual timelines start over from it.
+  void SetClock(Clock clock);
+  Clock ClockInUse() const;
   void SetFaults(const Faults& faults);
+  // Changes the faults in place: `change(faults, bytes_taken)` runs under the
+  // controller's lock with the bytes taken so far, so byte numbers can be set
+  // relative to them.
+  template <typename Change>
+  void ChangeFaults(Change change) {
+    const std::lock_guard lock(mutex_);
+    change(faults_, bytes_taken_);
+    handshake_looks_ = 0;
+  }
   void ClearFaults();  // healthy again and idle, abandoning any reply in progress
   // Bytes to offer, through the reply half of the handshake, after the next
   // query ("1TP", "2TP", "TS"), instead of the controller's own answer: any
   // bytes, with or without a line feed.
   void QueueReply(std::string_view bytes);
-  // An axis (0 for axis 1, 1 for axis 2) as it stands at the present virtual time.
+  // An axis (0 for axis 1, 1 for axis 2) as it stands at the controller's present time.
   AxisState Axis(std::size_t index);
-  std::uint64_t UnknownCommands() const;
+
+  // Records every port access from now on into a Value Change Dump at `path`,
+  // with a GTKWave save file beside it; ends any recording in progress first.
+  // False when a file cannot be written.
+  bool RecordBus(const std::string& path);
+  void StopRecordingBus();
 
   // Called with every line as it completes, under the controller's own lock:
   // the observer must not touch the controller or the library.
@@ -129,18 +182,13 @@ class VirtualController {
   // controller's own lock, so it may drive the controller from other threads.
   void SetPauseObserver(std::function<void()> observer);
 
-  Microseconds Now() const;
-  void AdvanceClock(Microseconds by);
-  std::uint64_t PortReads() const;
-  std::uint64_t PortWrites() const;
-  std::uint64_t ProtocolErrors() const;  // strobes and releases out of turn
-  std::uint64_t BytesTaken() const;
-  std::size_t LineCount() const;                                // lines kept in the transcript
+  // On the real clock, `now` is the time of the reading.
+  Counters Snapshot() const;
+  Microseconds Now() const { return Snapshot().now; }
   std::optional<ReceivedLine> LineAt(std::size_t index) const;  // 0 is the oldest kept
   std::vector<std::string> LineTexts() const;
   std::vector<ReceivedLine> Lines() const;
   std::vector<PauseRecord> Pauses() const;
-  Microseconds PausedTotal() const;
 
  private:
   enum class Phase : std::uint8_t {
@@ -153,7 +201,7 @@ class VirtualController {
   };
 
   std::uint8_t ReadHandshake();
-  void StallHostWhenDue();
+  Microseconds StallHostWhenDue();
   std::uint8_t ShowWhenIdle();
   bool ReadinessWithheld();
   void WriteHandshake(std::uint8_t value);
@@ -167,15 +215,25 @@ class VirtualController {
   bool ReplyExhausted() const;
   std::uint8_t NextReplyByte() const;
   std::size_t KeptLines() const;
+  Microseconds RealNow() const;
+  void CatchUp();
   Microseconds& ThreadNow();
   void Spend(Microseconds length);
+  void StartNewEpoch();
   void ToIdle();
+  std::uint64_t BusNanoseconds() const;
 
   mutable std::mutex mutex_;
   Faults faults_;
   Phase phase_ = Phase::Idle;
+  Clock clock_;
   Microseconds now_ = 0;
-  std::uint64_t epoch_ = 1;  // a new one on every reset, so each thread's clock starts over
+  // On the real clock: the steady-clock moment at which the controller's time was 0.
+  std::chrono::steady_clock::time_point real_origin_;
+  // A new one, unique among all controllers, on every reset and change of
+  // clock, so each thread's virtual clock starts over.
+  std::uint64_t epoch_ = 0;
+  BusRecorder bus_recorder_;
   std::uint8_t data_register_ = 0;
   std::uint64_t bytes_taken_ = 0;
   std::uint64_t handshake_looks_ = 0;  // since the faults were set
@@ -201,7 +259,8 @@ class VirtualController {
   std::size_t reply_offered_ = 0;
 };
 
-// The one controller behind the virtual-controller build's ports.
+// The one controller behind the virtual-controller build's ports, made on
+// first use on the clock ClockFromEnvironment names.
 VirtualController& TheController();
 
 }  // namespace orvex::sim

@@ -122,7 +122,7 @@ TEST_F(BadInputTest, EveryAxisCodeFromItsLowByteAlone) {
       EXPECT_EQ(Received(), ExpectedLines(tested, low)) << tested.name << " code " << code;
       if (ExpectedLines(tested, low).empty()) {
         EXPECT_EQ(PortAccesses(), 0U) << tested.name << " code " << code;
-        EXPECT_EQ(controller().PausedTotal(), 0U) << tested.name << " code " << code;
+        EXPECT_EQ(controller().Snapshot().paused_total, 0U) << tested.name << " code " << code;
       }
     }
   }

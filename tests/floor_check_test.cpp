@@ -63,10 +63,10 @@ class ExportFloorTest : public VirtualControllerTest,
 
 TEST_P(ExportFloorTest, MovesItsBytesInTheFewestPortAccesses) {
   ASSERT_EQ(GetParam().call(), GetParam().expected_result);
-  ASSERT_EQ(controller().ProtocolErrors(), 0U);
+  ASSERT_EQ(controller().Snapshot().protocol_errors, 0U);
   const std::uint64_t reply_bytes = GetParam().replies * GetParam().reply_length;
-  const std::uint64_t bytes = controller().BytesTaken() + reply_bytes;
-  const std::uint64_t lines = controller().LineCount() + GetParam().replies;
+  const std::uint64_t bytes = controller().Snapshot().bytes_taken + reply_bytes;
+  const std::uint64_t lines = controller().Snapshot().lines_kept + GetParam().replies;
   EXPECT_EQ(PortAccesses(), ProtocolFloor(bytes, lines));
 }
 

@@ -43,16 +43,16 @@ class LinkTest : public VirtualControllerTest {
 TEST_F(LinkTest, DeliversEveryByteOfALineAndWaitsForReady) {
   EXPECT_EQ(SendCommand("1ST\r", kBase), 1);
   EXPECT_EQ(Received(), Lines{"1ST\r"});
-  EXPECT_EQ(controller().ProtocolErrors(), 0U);
+  EXPECT_EQ(controller().Snapshot().protocol_errors, 0U);
   // Five accesses per byte and one last look for READY.
-  EXPECT_EQ(controller().PortReads(), 2U * 4 + 1);
-  EXPECT_EQ(controller().PortWrites(), 3U * 4);
+  EXPECT_EQ(controller().Snapshot().port_reads, 2U * 4 + 1);
+  EXPECT_EQ(controller().Snapshot().port_writes, 3U * 4);
 }
 
 TEST_F(LinkTest, EmptyCommandOnlyWaitsForReady) {
   EXPECT_EQ(SendCommand("", kBase), 1);
-  EXPECT_EQ(controller().PortWrites(), 0U);
-  EXPECT_EQ(controller().PortReads(), 1U);
+  EXPECT_EQ(controller().Snapshot().port_writes, 0U);
+  EXPECT_EQ(controller().Snapshot().port_reads, 1U);
   EXPECT_TRUE(Received().empty());
 }
 
@@ -69,7 +69,7 @@ TEST_P(ReadinessWindowTest, ReadinessCountsOnlyInsideNineMilliseconds) {
       {.readiness_delay = Faults::ReadinessDelay{.before_byte = 0, .delay = GetParam().delay}});
   EXPECT_EQ(SendCommand("1ST\r", kBase), GetParam().expected);
   EXPECT_EQ(Received().size(), GetParam().expected == 1 ? 1U : 0U);
-  EXPECT_EQ(controller().ProtocolErrors(), 0U);
+  EXPECT_EQ(controller().Snapshot().protocol_errors, 0U);
 }
 
 INSTANTIATE_TEST_SUITE_P(Boundaries, ReadinessWindowTest,
@@ -86,7 +86,7 @@ TEST_F(LinkTest, ReadinessDelayedBeforeALaterByteCountsPerByte) {
   EXPECT_EQ(SendCommand("1ST\r", kBase), 1);
   SetFaults({.readiness_delay = Faults::ReadinessDelay{.before_byte = 6, .delay = 10'000}});
   EXPECT_EQ(SendCommand("2ST\r", kBase), 0);
-  EXPECT_EQ(controller().BytesTaken(), 6U);
+  EXPECT_EQ(controller().Snapshot().bytes_taken, 6U);
 }
 
 // The host thread loses the processor in the middle of a readiness wait.
@@ -135,7 +135,7 @@ TEST_F(LinkTest, MissedWindowEndsJustAfterNineMilliseconds) {
   SetFaults({.stuck_handshake = 0x81});
   const Microseconds elapsed = Elapsed([] { EXPECT_EQ(SendCommand("1ST\r", kBase), 0); });
   ExpectMissedWindow(elapsed);
-  EXPECT_EQ(controller().PortWrites(), 0U);
+  EXPECT_EQ(controller().Snapshot().port_writes, 0U);
 }
 
 TEST_F(LinkTest, ValuesOtherThanExactlyReadyAreNotReady) {
@@ -143,16 +143,16 @@ TEST_F(LinkTest, ValuesOtherThanExactlyReadyAreNotReady) {
     controller().Reset();
     SetFaults({.stuck_handshake = static_cast<std::uint8_t>(shown)});
     EXPECT_EQ(SendCommand("1ST\r", kBase), 0) << "handshake " << shown;
-    EXPECT_EQ(controller().PortWrites(), 0U) << "handshake " << shown;
+    EXPECT_EQ(controller().Snapshot().port_writes, 0U) << "handshake " << shown;
   }
 }
 
 TEST_F(LinkTest, TimeOutBeforeTheThirdByteLeavesTwoDelivered) {
   SetFaults({.dies_after_bytes = 2});
   EXPECT_EQ(SendCommand("1ST\r", kBase), 0);
-  EXPECT_EQ(controller().BytesTaken(), 2U);
+  EXPECT_EQ(controller().Snapshot().bytes_taken, 2U);
   EXPECT_TRUE(Received().empty());
-  EXPECT_EQ(controller().ProtocolErrors(), 0U);
+  EXPECT_EQ(controller().Snapshot().protocol_errors, 0U);
 }
 
 TEST_F(LinkTest, UnacknowledgedStrobeGivesUpAfterTheBound) {
@@ -160,7 +160,7 @@ TEST_F(LinkTest, UnacknowledgedStrobeGivesUpAfterTheBound) {
   const Microseconds elapsed = Elapsed([] { EXPECT_EQ(SendCommand("1ST\r", kBase), 0); });
   EXPECT_GE(elapsed, kAcknowledgeBoundUs);
   EXPECT_LE(elapsed, kAcknowledgeBoundUs + 100);
-  EXPECT_EQ(controller().BytesTaken(), 1U);
+  EXPECT_EQ(controller().Snapshot().bytes_taken, 1U);
 }
 
 TEST_F(LinkTest, ControllerThatNeverComesBackToReadyAfterTheLineFails) {
@@ -193,7 +193,7 @@ TEST_F(LinkTest, ReplyIsStoredUpToItsLineFeedAndNothingAfter) {
   EXPECT_EQ(buffer.Text(3), "12\n");
   EXPECT_TRUE(std::all_of(buffer.bytes.begin() + 3, buffer.bytes.end(),
                           [](std::uint8_t byte) { return byte == kUntouched; }));
-  EXPECT_EQ(controller().ProtocolErrors(), 0U);
+  EXPECT_EQ(controller().Snapshot().protocol_errors, 0U);
 }
 
 TEST_F(LinkTest, ReplyCostsFiveAccessesPerByteAndOneForReady) {
@@ -264,7 +264,7 @@ TEST_F(LinkTest, OverlongReplyIsDrainedNeverOverrunsAndLeavesTheLinkInStep) {
   const link::ReplyResult next = ReadReply(buffer.bytes, kBase);
   EXPECT_EQ(next.delivered, 1);
   EXPECT_EQ(buffer.Text(next.length), "+1\r\n");
-  EXPECT_EQ(controller().ProtocolErrors(), 0U);
+  EXPECT_EQ(controller().Snapshot().protocol_errors, 0U);
 }
 
 TEST_F(LinkTest, EndlessReplyIsCutAtTheReplyBound) {

@@ -60,7 +60,7 @@ TEST_F(MotionCommandsTest, EveryExportAddressesTheAxesItsCodeNames) {
       EXPECT_EQ(motion.call(expected.axis), expected.result)
           << motion.name << "(" << int{expected.axis} << ")";
       EXPECT_EQ(Received(), expected.lines) << motion.name << "(" << int{expected.axis} << ")";
-      EXPECT_EQ(controller().ProtocolErrors(), 0U) << motion.name;
+      EXPECT_EQ(controller().Snapshot().protocol_errors, 0U) << motion.name;
     }
   }
 }
@@ -73,7 +73,7 @@ TEST_F(MotionCommandsTest, BothAxesStopAtTheFirstAxisWhenItTimesOut) {
     EXPECT_EQ(motion.call(0), 0) << motion.name;
     // One missed window, not two: axis 2 was never tried.
     EXPECT_LT(controller().Now() - start, 9'100U) << motion.name;
-    EXPECT_EQ(controller().PortWrites(), 0U) << motion.name;
+    EXPECT_EQ(controller().Snapshot().port_writes, 0U) << motion.name;
   }
 }
 
@@ -82,7 +82,7 @@ TEST_F(MotionCommandsTest, BothAxesReportTheSecondLinesOutcome) {
   SetFaults({.dies_after_bytes = axis1_length + 1});
   EXPECT_EQ(DH(0), 0);
   EXPECT_EQ(Received(), Lines{"1DH\r"});
-  EXPECT_EQ(controller().BytesTaken(), axis1_length + 1);
+  EXPECT_EQ(controller().Snapshot().bytes_taken, axis1_length + 1);
 }
 
 // Values on the wire: the count is the exact product truncated toward zero,

@@ -44,6 +44,17 @@ TEST(OrvexctlArguments, ReadsOptionsAndCommandsInEitherCase) {
   }
 }
 
+TEST(OrvexctlArguments, FastClockAndWaveformFile) {
+  const ParsedArguments parsed = Parse({"--simulate", "--fast", "--vcd", "bus.vcd", "ok"});
+  ASSERT_TRUE(parsed.request) << parsed.error;
+  EXPECT_TRUE(parsed.request->fast);
+  EXPECT_EQ(parsed.request->vcd_path, "bus.vcd");
+  const ParsedArguments plain = Parse({"--simulate", "ok"});
+  ASSERT_TRUE(plain.request) << plain.error;
+  EXPECT_FALSE(plain.request->fast);
+  EXPECT_EQ(plain.request->vcd_path, "");
+}
+
 TEST(OrvexctlArguments, LibraryPathAndHelp) {
   const ParsedArguments with_path = Parse({"--library", "/opt/lib/x.so", "--trace", "st", "0"});
   ASSERT_TRUE(with_path.request) << with_path.error;
@@ -74,6 +85,10 @@ TEST(OrvexctlArguments, BadArgumentsAreRefusedWithOneLine) {
       {{"--simulate", "--library", "x", "ok"}, "give one of --simulate and --library, once"},
       {{"--simulate", "--simulate", "ok"}, "give one of --simulate and --library, once"},
       {{"--trace", "ok"}, "--trace needs the virtual-controller build"},
+      {{"--fast", "ok"}, "--fast needs the virtual-controller build"},
+      {{"--vcd", "bus.vcd", "ok"}, "--vcd needs the virtual-controller build"},
+      {{"--simulate", "--vcd"}, "--vcd needs a FILE"},
+      {{"--simulate", "--vcd", "", "ok"}, "--vcd needs a FILE"},
       {{"move", "1", "2"}, "unknown command 'move'"},
       {{"ok", "1"}, "unknown command '1' after 'ok'"},
       {{"ma", "1", "2", "--trace"}, "options go before the first command"},

@@ -51,7 +51,7 @@ TEST_F(QueriesTest, PositionRepliesAreFilteredAndParsed) {
     EXPECT_EQ(TP(1), position.expected) << '"' << position.reply << '"';
   }
   EXPECT_EQ(Received(), Lines(std::size(cases), "1TP\r"));
-  EXPECT_EQ(controller().ProtocolErrors(), 0U);
+  EXPECT_EQ(controller().Snapshot().protocol_errors, 0U);
 }
 
 TEST_F(QueriesTest, PositionOfEachAxisComesFromItsOwnQuery) {
@@ -84,7 +84,7 @@ TEST_F(QueriesTest, OverlongPositionReplyFailsAndTheNextQueryWorks) {
   EXPECT_EQ(TP(1), kPositionError);
   ASSERT_EQ(MA(1, 0.0F), 1);
   EXPECT_EQ(TP(1), 0.0F);
-  EXPECT_EQ(controller().ProtocolErrors(), 0U);
+  EXPECT_EQ(controller().Snapshot().protocol_errors, 0U);
 }
 
 TEST_F(QueriesTest, LinkCheckAsksAxisOneOnly) {
@@ -208,7 +208,7 @@ TEST_F(QueriesTest, WaitGivesUpOnASilentControllerAfterAboutASecond) {
   for (const sim::Faults& fault : silent) {
     controller().Reset();
     ASSERT_EQ(MA(1, 100.0F), 1);
-    ASSERT_EQ(controller().BytesTaken(), move_bytes);
+    ASSERT_EQ(controller().Snapshot().bytes_taken, move_bytes);
     SetFaults(fault);
     const sim::Microseconds start = controller().Now();
     EXPECT_EQ(WS(1), 0);

@@ -77,11 +77,11 @@ TEST_F(SetupSequenceTest, EachColumnSendsItsLinesWithItsPauses) {
     controller().Reset();
     EXPECT_EQ(RT(column.axis), 1) << int{column.axis};
     EXPECT_EQ(ReceivedSteps(), column.steps) << int{column.axis};
-    EXPECT_EQ(controller().PausedTotal(), column.paused) << int{column.axis};
+    EXPECT_EQ(controller().Snapshot().paused_total, column.paused) << int{column.axis};
     for (const sim::PauseRecord& pause : controller().Pauses()) {
       EXPECT_EQ(pause.length, kPauseUs) << int{column.axis};
     }
-    EXPECT_EQ(controller().ProtocolErrors(), 0U);
+    EXPECT_EQ(controller().Snapshot().protocol_errors, 0U);
   }
 }
 
@@ -122,7 +122,7 @@ TEST_F(SetupSequenceTest, AxisCodesWithoutASequenceSendNothingAndDoNotPause) {
     EXPECT_EQ(RT(static_cast<signed char>(axis)), axis);
   }
   EXPECT_EQ(PortAccesses(), 0U);
-  EXPECT_EQ(controller().PausedTotal(), 0U);
+  EXPECT_EQ(controller().Snapshot().paused_total, 0U);
 }
 
 TEST_F(SetupSequenceTest, SetUpSpeedAndAccelerationGovernTheNextMove) {

@@ -80,14 +80,14 @@ TEST_F(ThreadsTest, LinesFromManyThreadsNeverMix) {
 
   EXPECT_GT(lines, std::uint64_t{kThreads * kRounds * 14});
   EXPECT_EQ(malformed, Lines{});
-  EXPECT_EQ(controller().ProtocolErrors(), 0U);
-  EXPECT_EQ(controller().UnknownCommands(), 0U);
+  EXPECT_EQ(controller().Snapshot().protocol_errors, 0U);
+  EXPECT_EQ(controller().Snapshot().unknown_commands, 0U);
 }
 
 TEST_F(ThreadsTest, StopFromAnotherThreadEndsAWait) {
   ASSERT_EQ(MA(1, 1000.0F), 1);  // 100000 units at 1000 units/s: 100 s of virtual time
   auto waiting = std::async(std::launch::async, [] { return WS(1); });
-  while (controller().LineCount() < 50) std::this_thread::yield();  // WS is polling
+  while (controller().Snapshot().lines_kept < 50) std::this_thread::yield();  // WS is polling
   EXPECT_EQ(ST(1), 1);
   ASSERT_EQ(waiting.wait_for(std::chrono::seconds(30)), std::future_status::ready);
   EXPECT_EQ(waiting.get(), 1);

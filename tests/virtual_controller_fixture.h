@@ -1,5 +1,7 @@
 // Tests drive the library through its exports and the link, and look at what
-// the virtual controller received from the test side.
+// the virtual controller received from the test side. They run it on its
+// exact virtual clock, which every test program driving it chooses before
+// its first test (virtual_clock_environment.cpp).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -22,9 +24,7 @@ class VirtualControllerTest : public ::testing::Test {
 
   static void SetFaults(const sim::Faults& faults) { controller().SetFaults(faults); }
 
-  static std::uint64_t PortAccesses() {
-    return controller().PortReads() + controller().PortWrites();
-  }
+  static std::uint64_t PortAccesses() { return controller().Snapshot().PortAccesses(); }
 };
 
 using Lines = std::vector<std::string>;

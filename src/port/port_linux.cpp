@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <new>
 
 #include "port/platform.h"
 #include "port/registers.h"
@@ -71,9 +72,12 @@ class DevPort {
   int descriptor_;
 };
 
+// Never closed: at process exit other threads may still be inside a call,
+// and a descriptor closed under them could be reused for another file.
 const DevPort& SharedDevPort() {
-  static const DevPort dev_port;
-  return dev_port;
+  alignas(DevPort) static unsigned char storage[sizeof(DevPort)];
+  static const DevPort* const dev_port = new (storage) DevPort;
+  return *dev_port;
 }
 
 }  // namespace

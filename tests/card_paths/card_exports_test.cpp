@@ -64,8 +64,8 @@ TEST_P(CardExportsTest, EveryExportSendsItsExactLines) {
       stand_in::ClearRecords();
       EXPECT_EQ(call.run(), call.result);
       EXPECT_EQ(Controller().LineTexts(), call.lines);
-      EXPECT_EQ(Controller().ProtocolErrors(), 0U);
-      EXPECT_EQ(Controller().UnknownCommands(), 0U);
+      EXPECT_EQ(Controller().Snapshot().protocol_errors, 0U);
+      EXPECT_EQ(Controller().Snapshot().unknown_commands, 0U);
       ExpectEveryAccessBy(route);
     }
   });
@@ -106,7 +106,7 @@ TEST_P(CardExportsTest, MissedWindowEndsTheCallAfterNineMilliseconds) {
     EXPECT_EQ(MA(0, 2.5F), 0);
     EXPECT_GE(Controller().Now(), kWindow);
     EXPECT_LE(Controller().Now(), kWindow + 100);
-    EXPECT_EQ(Controller().PortWrites(), 0U);
+    EXPECT_EQ(Controller().Snapshot().port_writes, 0U);
 
     // Readiness withheld for 8 ms before byte 1 is waited for; for 9.5 ms it is not.
     Controller().Reset();
@@ -116,7 +116,7 @@ TEST_P(CardExportsTest, MissedWindowEndsTheCallAfterNineMilliseconds) {
     Controller().Reset();
     Controller().SetFaults({.readiness_delay = sim::Faults::ReadinessDelay{1, 9'500}});
     EXPECT_EQ(ST(2), 0);
-    EXPECT_EQ(Controller().BytesTaken(), 1U);
+    EXPECT_EQ(Controller().Snapshot().bytes_taken, 1U);
     EXPECT_EQ(Controller().LineTexts(), Lines{});
   });
 }
@@ -141,7 +141,7 @@ TEST_P(CardExportsTest, RepliesAreReadBack) {
     ASSERT_GE(lines.size(), 5U);
     EXPECT_EQ(Lines(lines.begin(), lines.begin() + 3), (Lines{"1VA1000\r", "1PA 25\r", "TS\r"}));
     EXPECT_EQ(lines.back(), "1TP\r");
-    EXPECT_EQ(Controller().ProtocolErrors(), 0U);
+    EXPECT_EQ(Controller().Snapshot().protocol_errors, 0U);
   });
 }
 

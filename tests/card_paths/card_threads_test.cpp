@@ -61,7 +61,7 @@ TEST_P(CardThreadsTest, EachThreadAsksForTheTwoRegistersOnce) {
     for (std::thread& thread : running) thread.join();
     EXPECT_TRUE(all_well);
     ExpectOneIopermPerThread(threads, route);
-    EXPECT_EQ(Controller().LineCount(), 3U * kThreads);
+    EXPECT_EQ(Controller().Snapshot().lines_kept, 3U * kThreads);
     ExpectEveryAccessBy(route);
     // /dev/port is opened once for the process, for reading and writing.
     const std::vector<stand_in::DevPortOpen> opens = stand_in::DevPortOpens();
@@ -145,8 +145,8 @@ TEST_P(CardThreadsTest, LinesFromSeveralThreadsNeverInterleave) {
     EXPECT_EQ(hosts_well, kThreads);
     EXPECT_GE(lines, std::uint64_t{kThreads * kRounds * 9});
     EXPECT_EQ(malformed, 0U);
-    EXPECT_EQ(Controller().ProtocolErrors(), 0U);
-    EXPECT_EQ(Controller().UnknownCommands(), 0U);
+    EXPECT_EQ(Controller().Snapshot().protocol_errors, 0U);
+    EXPECT_EQ(Controller().Snapshot().unknown_commands, 0U);
     EXPECT_EQ(stand_in::IopermCalls().size(), std::size_t{kThreads});
     ExpectEveryAccessBy(route);
   });

@@ -112,7 +112,7 @@ void ExpectEveryAccessBy(PortRoute route) {
     EXPECT_EQ(counts.DevPort(), total) << "accesses through /dev/port";
     EXPECT_EQ(counts.Instructions(), 0U) << "accesses by instruction";
   }
-  EXPECT_EQ(counts.instruction_reads + counts.dev_port_reads, Controller().PortReads());
+  EXPECT_EQ(counts.instruction_reads + counts.dev_port_reads, Controller().Snapshot().port_reads);
 }
 
 }  // namespace orvex::card_paths

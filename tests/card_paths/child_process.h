@@ -47,7 +47,7 @@ inline sim::VirtualController& Controller() {
 }
 
 inline std::uint64_t ControllerAccesses() {
-  return Controller().PortReads() + Controller().PortWrites();
+  return Controller().Snapshot().PortAccesses();
 }
 
 const char* RouteName(PortRoute route);

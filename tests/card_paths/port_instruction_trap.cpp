@@ -145,7 +145,9 @@ void OnSegmentationFault(int, siginfo_t* info, void* context) {
 }
 
 [[gnu::constructor]] void InstallHandler() {
-  sim::TheController();  // built now, not first in the handler
+  // Built now, not first in the handler, and on its exact virtual clock, so
+  // that windows, bounds and pauses are checked to the microsecond.
+  sim::TheController().SetClock(sim::Clock::Virtual);
   struct sigaction action {};
   action.sa_sigaction = OnSegmentationFault;
   action.sa_flags = SA_SIGINFO;

@@ -99,8 +99,8 @@ TEST(KernelStandIn, EveryByteFormReachesTheController) {
     EXPECT_EQ(InFromDx(kData), 0x5A);
     EXPECT_EQ(InFromPort0x80(), 0xFF);  // nothing answers there
     OutToPort0x80(0x12);
-    EXPECT_EQ(Controller().PortReads(), 3U);
-    EXPECT_EQ(Controller().PortWrites(), 2U);
+    EXPECT_EQ(Controller().Snapshot().port_reads, 3U);
+    EXPECT_EQ(Controller().Snapshot().port_writes, 2U);
     EXPECT_EQ(stand_in::Accesses().Instructions(), 5U);
 
     // A read replaces AL only.
@@ -168,8 +168,8 @@ TEST(KernelStandIn, DevPortKeepsToItsAccessMode) {
     EXPECT_EQ(byte, 0x33);
     EXPECT_EQ(pread(both, &byte, 1, 0x10000), 0);  // past the last port
     EXPECT_EQ(close(both), 0);
-    EXPECT_EQ(Controller().PortReads(), 2U);
-    EXPECT_EQ(Controller().PortWrites(), 1U);
+    EXPECT_EQ(Controller().Snapshot().port_reads, 2U);
+    EXPECT_EQ(Controller().Snapshot().port_writes, 1U);
     EXPECT_EQ(stand_in::Accesses().DevPort(), 3U);
     EXPECT_EQ(stand_in::DevPortOpens().size(), 3U);
   }));
@@ -187,7 +187,7 @@ TEST(KernelStandIn, ClosedDevPortDescriptorIsAnOrdinaryOneAgain) {
     // The pipe may reuse the number; its reads are not port reads.
     EXPECT_EQ(pread(pipe_ends[0], &byte, 1, kData), -1);
     EXPECT_EQ(errno, ESPIPE);
-    EXPECT_EQ(Controller().PortReads(), 0U);
+    EXPECT_EQ(Controller().Snapshot().port_reads, 0U);
   }));
 }
 

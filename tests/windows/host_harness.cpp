@@ -77,6 +77,9 @@ Controller LoadController(const wchar_t* name) {
   exports.Find(controller.queue_reply, "orvexsim_queue_reply");
   exports.Find(controller.bytes_taken, "orvexsim_bytes_taken");
   exports.Find(controller.protocol_errors, "orvexsim_protocol_errors");
+  exports.Find(controller.set_clock, "orvexsim_set_clock");
+  // Exact controller times: the counts of polls and pauses these cases set up.
+  controller.set_clock(ORVEXSIM_CLOCK_VIRTUAL);
   return controller;
 }
 

@@ -98,6 +98,7 @@ struct Controller {
   decltype(&orvexsim_queue_reply) queue_reply;
   decltype(&orvexsim_bytes_taken) bytes_taken;
   decltype(&orvexsim_protocol_errors) protocol_errors;
+  decltype(&orvexsim_set_clock) set_clock;
 
   // The lines received since the reset, carriage returns included.
   Lines Received() const;
@@ -107,7 +108,7 @@ struct Controller {
 // orvexportio.dll, loaded on first use; the program stops when it cannot be.
 const Library& TheLibrary();
 
-// The simulated driver library's controller, reset to healthy and idle. The
+// The simulated driver library's controller, on its virtual clock, reset to healthy and idle. The
 // library is loaded by name on the first call; later names are ignored, as
 // each suite runs in a process of its own with one driver library.
 const Controller& FreshController(const wchar_t* name = kFirstDriver);

@@ -96,6 +96,11 @@ std::optional<UsageError> ReadOption(Reader& reader, Request& request) {
     request.version = true;
   } else if (option == "--trace") {
     request.trace = true;
+  } else if (option == "--fast") {
+    request.fast = true;
+  } else if (option == "--vcd") {
+    if (reader.AtEnd() || reader.Peek().empty()) return UsageError{"--vcd needs a FILE"};
+    request.vcd_path = std::string(reader.Take());
   } else if (option == "--simulate" || option == "--library") {
     if (request.library != LibraryChoice::Hardware) {
       return UsageError{"give one of --simulate and --library, once"};
@@ -188,8 +193,14 @@ ParsedArguments ParseArguments(std::span<const std::string_view> arguments) {
     request.invocations.push_back(std::move(std::get<Invocation>(invocation)));
   }
   if (request.invocations.empty()) return {std::nullopt, "no command given"};
-  if (request.trace && request.library == LibraryChoice::Hardware) {
-    return {std::nullopt, "--trace needs the virtual-controller build (--simulate)"};
+  if (request.library == LibraryChoice::Hardware) {
+    if (request.trace)
+      return {std::nullopt, "--trace needs the virtual-controller build (--simulate)"};
+    if (request.fast)
+      return {std::nullopt, "--fast needs the virtual-controller build (--simulate)"};
+    if (!request.vcd_path.empty()) {
+      return {std::nullopt, "--vcd needs the virtual-controller build (--simulate)"};
+    }
   }
   return {request, {}};
 }

@@ -25,6 +25,8 @@ struct Request {
   LibraryChoice library = LibraryChoice::Hardware;
   std::string library_path;  // with LibraryChoice::Path
   bool trace = false;
+  bool fast = false;     // the virtual controller on its virtual clock
+  std::string vcd_path;  // record the bus there, when not empty
   bool help = false;
   bool version = false;
   std::vector<Invocation> invocations;

@@ -182,8 +182,8 @@ std::string_view AcceptedAxesText(const CommandSpec& command) {
 
 std::string HelpText() {
   std::ostringstream help;
-  help << "usage: orvexctl [--simulate | --library PATH] [--trace] COMMAND [ARGS] [COMMAND [ARGS] "
-          "...]\n"
+  help << "usage: orvexctl [--simulate | --library PATH] [--trace] [--fast] [--vcd FILE]\n"
+          "                COMMAND [ARGS] [COMMAND [ARGS] ...]\n"
           "\n"
           "Calls the library's functions, one for each COMMAND, in order and in one process,\n"
           "and prints each result on a line of its own. Stops at the first failure.\n"
@@ -198,7 +198,11 @@ std::string HelpText() {
        << ",\n"
           "                  looked for beside orvexctl, then in its library folder)\n"
           "  --trace         print each line the virtual controller receives, with its\n"
-          "                  virtual time; repeats of a line are counted on one row\n"
+          "                  time; repeats of a line are counted on one row\n"
+          "  --fast          run the virtual controller on its virtual clock: exact and\n"
+          "                  faster than real time (it runs in real time otherwise)\n"
+          "  --vcd FILE      record the bus into FILE, a Value Change Dump, with a\n"
+          "                  GTKWave save file beside it\n"
           "  --help          print this text\n"
           "  --version       print orvexctl's version\n"
           "\n"

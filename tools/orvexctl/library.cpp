@@ -8,6 +8,15 @@
 #include "library_loader.h"
 
 namespace orvexctl {
+namespace {
+
+template <typename Function>
+bool Bind(const DynamicLibrary& library, const char* name, Function& function) {
+  function = reinterpret_cast<Function>(library.Find(name));
+  return function != nullptr;
+}
+
+}  // namespace
 
 LibraryExports LibraryExports::Find(const Finder& find, std::vector<std::string>& missing) {
   LibraryExports exports;
@@ -28,9 +37,13 @@ BoundLibrary BindExports(const DynamicLibrary& library) {
   BoundLibrary bound;
   bound.exports = LibraryExports::Find([&library](const char* name) { return library.Find(name); },
                                        bound.missing);
-  const auto set_line_callback = reinterpret_cast<decltype(&::orvexsim_set_line_callback)>(
-      library.Find("orvexsim_set_line_callback"));
-  if (set_line_callback != nullptr) bound.virtual_controller = {set_line_callback};
+  VirtualControllerExports virtual_controller;
+  if (Bind(library, "orvexsim_set_line_callback", virtual_controller.set_line_callback) &&
+      Bind(library, "orvexsim_set_clock", virtual_controller.set_clock) &&
+      Bind(library, "orvexsim_record_vcd", virtual_controller.record_vcd) &&
+      Bind(library, "orvexsim_stop_vcd", virtual_controller.stop_vcd)) {
+    bound.virtual_controller = virtual_controller;
+  }
   return bound;
 }
 

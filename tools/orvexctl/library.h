@@ -35,6 +35,9 @@ class LibraryExports {
 // What only the virtual-controller build exports.
 struct VirtualControllerExports {
   decltype(&::orvexsim_set_line_callback) set_line_callback = nullptr;
+  decltype(&::orvexsim_set_clock) set_clock = nullptr;
+  decltype(&::orvexsim_record_vcd) record_vcd = nullptr;
+  decltype(&::orvexsim_stop_vcd) stop_vcd = nullptr;
 };
 
 struct BoundLibrary {

@@ -48,6 +48,14 @@ std::string SilentVirtualController() {
   return "the virtual controller did not answer, which it does only when told to misbehave";
 }
 
+// The first option given that only the virtual-controller build serves.
+const char* VirtualControllerOption(const Request& request) {
+  if (request.trace) return "--trace";
+  if (request.fast) return "--fast";
+  if (!request.vcd_path.empty()) return "--vcd";
+  return nullptr;
+}
+
 int Run(const Request& request) {
   const std::optional<std::filesystem::path> path = LocateLibrary(request);
   if (!path) return kLibraryUnusable;
@@ -62,9 +70,15 @@ int Run(const Request& request) {
     std::cerr << "orvexctl: " << path->string() << " lacks " << Joined(bound.missing) << '\n';
     return kLibraryUnusable;
   }
-  if (request.trace && !bound.virtual_controller) {
-    std::cerr << "orvexctl: --trace needs the virtual-controller build; " << path->string()
+  if (const char* option = VirtualControllerOption(request); option && !bound.virtual_controller) {
+    std::cerr << "orvexctl: " << option << " needs the virtual-controller build; " << path->string()
               << " is not one\n";
+    return kBadArguments;
+  }
+  if (request.fast) bound.virtual_controller->set_clock(ORVEXSIM_CLOCK_VIRTUAL);
+  if (!request.vcd_path.empty() &&
+      bound.virtual_controller->record_vcd(request.vcd_path.c_str()) != 1) {
+    std::cerr << "orvexctl: cannot write " << request.vcd_path << '\n';
     return kBadArguments;
   }
   TracePrinter trace(std::cout);
@@ -75,6 +89,7 @@ int Run(const Request& request) {
       std::cout, std::cerr, request.trace ? &trace : nullptr};
   const int status = RunInvocations(session, request.invocations);
   if (request.trace) bound.virtual_controller->set_line_callback(nullptr, nullptr);
+  if (!request.vcd_path.empty()) bound.virtual_controller->stop_vcd();
   return status;
 }
 

@@ -1,0 +1,69 @@
+// The card column of the hostile-host cells: liborvexportio as shipped, with
+// port access taken away (no ioperm), and /dev/port, which this machine does
+// not have, answered by the read end of a pipe. Every port access of the
+// library then is a pread or pwrite, cancellation points both, that fails:
+// the bus reads as empty, and every line times out after its window.
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdarg>
+#include <cstring>
+#include <string>
+
+#include "hazard_bus.h"
+#include "raw_io_capability.h"
+
+namespace orvex::hazards {
+namespace {
+
+int dev_port_stand_in = -1;
+
+}  // namespace
+
+void StartCell() {
+  (void)testing::DropRawIoCapability();
+  int ends[2];
+  if (pipe2(ends, O_CLOEXEC) == 0) dev_port_stand_in = ends[0];
+}
+
+int DeliveredResult() {
+  return 0;
+}
+
+bool PositionsAnswered() {
+  return false;
+}
+
+void StartLongMove() {}
+
+bool CancelSenderOf(const char* /*line*/) {
+  return false;
+}
+
+int TimesReceived(const char* /*line*/) {
+  return -1;
+}
+
+std::string WireProblems() {
+  return {};
+}
+
+}  // namespace orvex::hazards
+
+// The library's open("/dev/port") lands here, before the C library's.
+extern "C" __attribute__((visibility("default"))) int open(const char* path, int flags, ...) {
+  if (std::strcmp(path, "/dev/port") == 0 && orvex::hazards::dev_port_stand_in >= 0) {
+    return dup(orvex::hazards::dev_port_stand_in);
+  }
+  mode_t mode = 0;
+  if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE) {
+    va_list arguments;
+    va_start(arguments, flags);
+    mode = static_cast<mode_t>(va_arg(arguments, int));
+    va_end(arguments);
+  }
+  using Open = int (*)(const char*, int, ...);
+  static const auto next_open = reinterpret_cast<Open>(dlsym(RTLD_NEXT, "open"));
+  return next_open(path, flags, mode);
+}

@@ -1,0 +1,113 @@
+// The virtual-controller column of the hostile-host cells: the library's own
+// objects over the virtual controller, through a port seam whose every access
+// first makes a pread on a pipe, a cancellation point like /dev/port's, and
+// whose pauses really sleep (nanosleep, a cancellation point too) as well as
+// moving the virtual clock.
+#include <fcntl.h>
+#include <pthread.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <regex>
+#include <string>
+#include <thread>
+
+#include "hazard_bus.h"
+#include "orvexportio.h"
+#include "port/platform.h"
+#include "virtual_controller.h"
+
+namespace orvex::hazards {
+namespace {
+
+int cancellation_pipe = -1;
+
+void PassCancellationPoint() {
+  std::uint8_t byte = 0;
+  (void)!pread(cancellation_pipe, &byte, 1, 0);  // ESPIPE, after the cancellation check
+}
+
+bool IsLineOfThisLibrary(const std::string& line) {
+  static const std::regex kLine(
+      "[12]P[AR] -?[0-9]+\r|[12]VA[0-9]+\r|[12](ST|DH|TP|FI11|FM3|FM03|VA1000;AC50000)\r|TS\r");
+  return std::regex_match(line, kLine);
+}
+
+}  // namespace
+
+void StartCell() {
+  int ends[2];
+  if (pipe2(ends, O_CLOEXEC) == 0) cancellation_pipe = ends[0];
+  sim::TheController().Reset();
+}
+
+int DeliveredResult() {
+  return 1;
+}
+
+bool PositionsAnswered() {
+  return true;
+}
+
+void StartLongMove() {
+  (void)MA(1, 1000.0F);  // 100000 units at the default speed: minutes of virtual time
+}
+
+bool CancelSenderOf(const char* line) {
+  if (line == nullptr) {
+    sim::TheController().SetLineObserver(nullptr);
+    return true;
+  }
+  const std::string wanted = line;
+  sim::TheController().SetLineObserver([wanted](const sim::ReceivedLine& received) {
+    if (received.Text() == wanted) (void)pthread_cancel(pthread_self());
+  });
+  return true;
+}
+
+int TimesReceived(const char* line) {
+  int times = 0;
+  for (const std::string& received : sim::TheController().LineTexts()) times += received == line;
+  return times;
+}
+
+std::string WireProblems() {
+  std::string problems;
+  sim::VirtualController& controller = sim::TheController();
+  for (const std::string& line : controller.LineTexts()) {
+    if (!IsLineOfThisLibrary(line)) problems += "torn line '" + line + "'; ";
+  }
+  const sim::Counters counters = controller.Snapshot();
+  if (counters.protocol_errors != 0) {
+    problems += std::to_string(counters.protocol_errors) + " protocol errors; ";
+  }
+  if (counters.unknown_commands != 0) {
+    problems += std::to_string(counters.unknown_commands) + " unknown commands; ";
+  }
+  return problems;
+}
+
+}  // namespace orvex::hazards
+
+namespace orvex::port {
+
+std::uint8_t ReadPortByte(PortAddress port) {
+  hazards::PassCancellationPoint();
+  return sim::TheController().ReadPort(static_cast<std::uint16_t>(port & 0xFFFF));
+}
+
+void WritePortByte(PortAddress port, std::uint8_t value) {
+  hazards::PassCancellationPoint();
+  sim::TheController().WritePort(static_cast<std::uint16_t>(port & 0xFFFF), value);
+}
+
+double SteadyClockSeconds() {
+  return sim::TheController().NowSeconds();
+}
+
+void PauseMilliseconds(unsigned milliseconds) {
+  sim::TheController().Pause(milliseconds);
+  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+}  // namespace orvex::port
