@@ -1,14 +1,50 @@
 """The virtual-controller build's own functions (``orvexsim_``): what its
-controller received, as a list and as it arrives."""
+controller received, as a list and as it arrives; its clock; where its axes
+are; faults on demand; the bus as a waveform.
+
+``include/orvexportio_sim.h`` describes each function; the methods here are
+the same functions with Python's types, and check their arguments before
+anything reaches the controller (TypeError for a wrong type, ValueError for a
+value out of range).
+"""
 
 from __future__ import annotations
 
 import ctypes
-from typing import Any, Callable, List, Optional, Tuple
+import operator
+import os
+from typing import Any, Callable, List, Optional, Tuple, Union
 
 from ._exports import LINE_CALLBACK, SIMULATOR_EXPORTS, declare_all
+from ._values import ONE_AXIS, axis_code
 
-__all__ = ["LINE_CALLBACK", "LineCallback", "VirtualController"]
+__all__ = ["LINE_CALLBACK", "REAL_CLOCK", "VIRTUAL_CLOCK", "LineCallback", "VirtualController"]
+
+#: The clocks the controller runs on (orvexsim_set_clock): the machine's
+#: steady clock, as the card does, or the exact virtual clock.
+REAL_CLOCK = "real"
+VIRTUAL_CLOCK = "virtual"
+_CLOCK_CODES = {REAL_CLOCK: 0, VIRTUAL_CLOCK: 1}
+
+#: The most bytes orvexsim_queue_reply takes.
+QUEUED_REPLY_CAPACITY = 2048
+
+_INT_MAX = 2**31 - 1
+
+
+def _whole_number(value: object, what: str, highest: int = _INT_MAX) -> int:
+    """`value` as an int from 0 to `highest`: TypeError for anything but an
+    integer (bool included), ValueError outside the range."""
+    if isinstance(value, bool):
+        raise TypeError(f"{what} must be an integer, not bool ({value!r})")
+    try:
+        number = operator.index(value)  # type: ignore[arg-type]
+    except TypeError:
+        raise TypeError(f"{what} must be an integer, not {type(value).__name__} ({value!r})") \
+            from None
+    if not 0 <= number <= highest:
+        raise ValueError(f"{what} {number} is not between 0 and {highest}")
+    return number
 
 #: What `VirtualController.on_line` calls: (text with its carriage return, seconds).
 LineCallback = Callable[[str, float], None]
@@ -27,7 +63,9 @@ class VirtualController:
         self._callback: Optional[Any] = None  # keeps the ctypes callback alive while registered
 
     def reset(self) -> None:
-        """Healthy and idle again: clock at zero, axes at rest at zero, no lines, no callback."""
+        """Healthy and idle again: clock at zero, axes at rest at zero, no
+        faults, no lines, no callback. The choice of clock and a recording of
+        the bus carry on."""
         self.orvexsim_reset()
         self._callback = None
 
@@ -63,8 +101,143 @@ class VirtualController:
         self._callback = LINE_CALLBACK(announce)
         self.orvexsim_set_line_callback(self._callback, None)
 
+    # The clock ------------------------------------------------------------------
+
+    def set_clock(self, clock: str) -> None:
+        """Runs the controller on REAL_CLOCK or VIRTUAL_CLOCK from now on."""
+        if clock not in _CLOCK_CODES:
+            raise ValueError(f"clock {clock!r} is neither {REAL_CLOCK!r} nor {VIRTUAL_CLOCK!r}")
+        self.orvexsim_set_clock(_CLOCK_CODES[clock])
+
+    def clock(self) -> str:
+        """The clock the controller runs on: REAL_CLOCK or VIRTUAL_CLOCK."""
+        return VIRTUAL_CLOCK if self.orvexsim_clock() == _CLOCK_CODES[VIRTUAL_CLOCK] \
+            else REAL_CLOCK
+
+    def time(self) -> float:
+        """The controller's time, in seconds since the last reset."""
+        return float(self.orvexsim_time())
+
+    # The axes -------------------------------------------------------------------
+    # Axis 1 or 2, in controller counts (the caller's units times 100), as
+    # they stand at the controller's present time.
+
+    def axis_position(self, axis: int) -> float:
+        """Where the axis is, in controller counts."""
+        return float(self.orvexsim_axis_position(axis_code(axis, ONE_AXIS)))
+
+    def axis_target(self, axis: int) -> float:
+        """Where the axis was last told to go (where it stands once stopped), in counts."""
+        return float(self.orvexsim_axis_target(axis_code(axis, ONE_AXIS)))
+
+    def axis_moving(self, axis: int) -> bool:
+        """Whether the axis moves."""
+        return self.orvexsim_axis_moving(axis_code(axis, ONE_AXIS)) == 1
+
+    # Faults on demand ---------------------------------------------------------------
+    # Each adds its fault to those already set; clear_faults() and reset()
+    # take them all away. Byte numbers count the command bytes the controller
+    # takes from the moment the fault is set: 0 is the next one.
+
+    def fault_silent(self) -> None:
+        """The controller goes silent: it shows neither READY nor a byte pending."""
+        self.orvexsim_fault_silent()
+
+    def fault_stuck_handshake(self, value: int) -> None:
+        """The handshake register reads `value` (0 to 255) whatever happens."""
+        self.orvexsim_fault_stuck_handshake(_whole_number(value, "handshake value", 255))
+
+    def fault_readiness_delay(self, byte: int, microseconds: int) -> None:
+        """Before command byte `byte`, READY comes `microseconds` late (past
+        9000 the library's readiness window runs out)."""
+        self.orvexsim_fault_readiness_delay(_whole_number(byte, "byte number"),
+                                            _whole_number(microseconds, "delay"))
+
+    def fault_dies_after_bytes(self, count: int) -> None:
+        """The controller dies after taking `count` more command bytes."""
+        self.orvexsim_fault_dies_after_bytes(_whole_number(count, "byte count"))
+
+    def fault_never_acknowledges_byte(self, byte: int) -> None:
+        """The strobe of command byte `byte` is taken but never acknowledged."""
+        self.orvexsim_fault_never_acknowledges_byte(_whole_number(byte, "byte number"))
+
+    def fault_reply_stops_after(self, count: int) -> None:
+        """Replies stop after `count` bytes, before their line feed."""
+        self.orvexsim_fault_reply_stops_after(_whole_number(count, "byte count"))
+
+    def fault_garbled_reply(self) -> None:
+        """Every reply is NUL, 0x80, 0xFF, 0xC3, a carriage return and a line feed."""
+        self.orvexsim_fault_garbled_reply()
+
+    def fault_overlong_reply(self) -> None:
+        """Every reply carries 300 extra '7's before its line feed."""
+        self.orvexsim_fault_overlong_reply()
+
+    def fault_endless_reply(self) -> None:
+        """Replies never end: after their first byte come '9's and never a line feed."""
+        self.orvexsim_fault_endless_reply()
+
+    def clear_faults(self) -> None:
+        """Takes every fault away; the clock, the axes and the received lines stay."""
+        self.orvexsim_clear_faults()
+
+    def queue_reply(self, reply: Union[bytes, bytearray, str]) -> None:
+        """The next query is answered with exactly these bytes (a str is taken
+        as Latin-1), at most QUEUED_REPLY_CAPACITY of them."""
+        if isinstance(reply, str):
+            reply = reply.encode("latin-1")
+        if not isinstance(reply, (bytes, bytearray)):
+            raise TypeError(f"reply must be bytes or str, not {type(reply).__name__}")
+        if len(reply) > QUEUED_REPLY_CAPACITY:
+            raise ValueError(f"a reply of {len(reply)} bytes is longer than the "
+                             f"{QUEUED_REPLY_CAPACITY} the controller queues")
+        self.orvexsim_queue_reply(bytes(reply), len(reply))
+
+    def bytes_taken(self) -> int:
+        """Command bytes the controller took since the reset."""
+        return int(self.orvexsim_bytes_taken())
+
+    def protocol_errors(self) -> int:
+        """Strobes and releases the controller saw out of turn since the reset."""
+        return int(self.orvexsim_protocol_errors())
+
+    # The bus as a waveform ------------------------------------------------------------
+
+    def record_vcd(self, path: Union[str, "os.PathLike[str]"]) -> None:
+        """Records every port access from now on into a Value Change Dump at
+        `path`, with a GTKWave save file beside it; OSError when it cannot be
+        written."""
+        name = os.fsencode(path)
+        if self.orvexsim_record_vcd(name) != 1:
+            raise OSError(f"cannot record the bus into {os.fsdecode(name)!r}")
+
+    def stop_vcd(self) -> None:
+        """Ends the recording and closes its file."""
+        self.orvexsim_stop_vcd()
+
     # The raw functions, bound from the export table in __init__.
     orvexsim_reset: Callable[[], None]
     orvexsim_line_count: Callable[[], int]
     orvexsim_line: Callable[..., int]
     orvexsim_set_line_callback: Callable[..., None]
+    orvexsim_set_clock: Callable[[int], int]
+    orvexsim_clock: Callable[[], int]
+    orvexsim_time: Callable[[], float]
+    orvexsim_axis_position: Callable[[int], float]
+    orvexsim_axis_target: Callable[[int], float]
+    orvexsim_axis_moving: Callable[[int], int]
+    orvexsim_fault_silent: Callable[[], None]
+    orvexsim_fault_stuck_handshake: Callable[[int], None]
+    orvexsim_fault_readiness_delay: Callable[[int, int], None]
+    orvexsim_fault_dies_after_bytes: Callable[[int], None]
+    orvexsim_fault_never_acknowledges_byte: Callable[[int], None]
+    orvexsim_fault_reply_stops_after: Callable[[int], None]
+    orvexsim_fault_garbled_reply: Callable[[], None]
+    orvexsim_fault_overlong_reply: Callable[[], None]
+    orvexsim_fault_endless_reply: Callable[[], None]
+    orvexsim_clear_faults: Callable[[], None]
+    orvexsim_queue_reply: Callable[[bytes, int], None]
+    orvexsim_bytes_taken: Callable[[], int]
+    orvexsim_protocol_errors: Callable[[], int]
+    orvexsim_record_vcd: Callable[[bytes], int]
+    orvexsim_stop_vcd: Callable[[], None]
