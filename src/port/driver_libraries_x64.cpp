@@ -10,12 +10,12 @@
 namespace orvex::port {
 namespace {
 
-constexpr const wchar_t* kDriverLibraries[] = {L"inpoutx64.dll", L"DlPortIO.dll"};
+constexpr const wchar_t* DRIVER_LIBRARIES[] = {L"inpoutx64.dll", L"DlPortIO.dll"};
 
 }  // namespace
 
 std::span<const wchar_t* const> DriverLibraryNames() {
-  return kDriverLibraries;
+  return DRIVER_LIBRARIES;
 }
 
 bool CanRunOnWindows9x() {

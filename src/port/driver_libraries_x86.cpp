@@ -5,12 +5,12 @@
 namespace orvex::port {
 namespace {
 
-constexpr const wchar_t* kDriverLibraries[] = {L"DlPortIO.dll", L"inpout32.dll"};
+constexpr const wchar_t* DRIVER_LIBRARIES[] = {L"DlPortIO.dll", L"inpout32.dll"};
 
 }  // namespace
 
 std::span<const wchar_t* const> DriverLibraryNames() {
-  return kDriverLibraries;
+  return DRIVER_LIBRARIES;
 }
 
 bool CanRunOnWindows9x() {

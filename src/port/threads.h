@@ -29,8 +29,8 @@ class Wakeup {
   void Signal();
 
  private:
-  static constexpr std::size_t kStorage = 32;
-  alignas(16) unsigned char storage_[kStorage];
+  static constexpr std::size_t STORAGE_BYTES = 32;
+  alignas(16) unsigned char storage_[STORAGE_BYTES];
 };
 
 // Cancellation of the calling thread, where the platform has it (deferred

@@ -19,7 +19,7 @@ namespace {
 volatile LONG queue_word = 0;
 
 // Spins this many times before handing the processor to another thread.
-constexpr int kSpinsBeforeYield = 64;
+constexpr int SPINS_BEFORE_YIELD = 64;
 
 // An event when one could be made, else a flag polled with short sleeps.
 struct WakeupState {
@@ -37,7 +37,7 @@ WakeupState* State(unsigned char* storage) {
 
 void LockQueue() {
   for (int spins = 0; InterlockedExchange(&queue_word, 1) != 0; ++spins) {
-    if (spins < kSpinsBeforeYield) continue;
+    if (spins < SPINS_BEFORE_YIELD) continue;
     // Sleep(0) yields only to threads of the same priority; a lower-priority
     // holder needs Sleep(1) to get the processor back.
     Sleep(spins % 16 == 0 ? 1 : 0);
