@@ -19,17 +19,23 @@ def _type_name(value: object) -> str:
     return type(value).__name__
 
 
+def integer(value: object, what: str) -> int:
+    """`value` as a plain int, taken from it once: TypeError for anything but
+    an integer, bool included."""
+    if isinstance(value, bool):
+        raise TypeError(f"{what} must be an integer, not bool ({value!r})")
+    try:
+        return operator.index(value)  # type: ignore[arg-type]
+    except TypeError:
+        raise TypeError(f"{what} must be an integer, not {_type_name(value)} ({value!r})") \
+            from None
+
+
 def axis_code(axis: object, accepted: Sequence[int]) -> int:
     """The axis code as a plain int, taken from `axis` once: TypeError for
     anything but an integer (bool included), ValueError for a code not
     accepted."""
-    if isinstance(axis, bool):
-        raise TypeError(f"axis code must be an integer, not bool ({axis!r})")
-    try:
-        code = operator.index(axis)  # type: ignore[arg-type]
-    except TypeError:
-        raise TypeError(f"axis code must be an integer, not {_type_name(axis)} ({axis!r})") \
-            from None
+    code = integer(axis, "axis code")
     if code not in accepted:
         raise ValueError(f"axis code {code} is not accepted here; "
                          f"it takes {' or '.join(map(str, accepted))}")

@@ -11,12 +11,11 @@ value out of range).
 from __future__ import annotations
 
 import ctypes
-import operator
 import os
 from typing import Any, Callable, List, Optional, Tuple, Union
 
 from ._exports import LINE_CALLBACK, SIMULATOR_EXPORTS, declare_all
-from ._values import ONE_AXIS, axis_code
+from ._values import ONE_AXIS, axis_code, integer
 
 __all__ = ["LINE_CALLBACK", "REAL_CLOCK", "VIRTUAL_CLOCK", "LineCallback", "VirtualController"]
 
@@ -35,13 +34,7 @@ _INT_MAX = 2**31 - 1
 def _whole_number(value: object, what: str, highest: int = _INT_MAX) -> int:
     """`value` as an int from 0 to `highest`: TypeError for anything but an
     integer (bool included), ValueError outside the range."""
-    if isinstance(value, bool):
-        raise TypeError(f"{what} must be an integer, not bool ({value!r})")
-    try:
-        number = operator.index(value)  # type: ignore[arg-type]
-    except TypeError:
-        raise TypeError(f"{what} must be an integer, not {type(value).__name__} ({value!r})") \
-            from None
+    number = integer(value, what)
     if not 0 <= number <= highest:
         raise ValueError(f"{what} {number} is not between 0 and {highest}")
     return number
