@@ -4,8 +4,11 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <future>
+#include <mutex>
 #include <regex>
 #include <string>
 #include <thread>
@@ -113,6 +116,141 @@ TEST_F(ThreadsTest, SetUpSequenceLetsOtherLinesThroughDuringItsPauses) {
   EXPECT_EQ(stops_during_pauses, 3);
   EXPECT_EQ(Received(),
             (Lines{"1FI11\r", "2ST\r", "1VA1000;AC50000\r", "2ST\r", "1FM3\r", "2ST\r", "1DH\r"}));
+}
+
+// Lines as the controller took them, each with the thread that carried it.
+struct CarriedLine {
+  std::string line;
+  std::thread::id carrier;
+};
+
+// Holds the registers inside the exchange of a first call, ST(1), while
+// `queued.size()` more calls join the queue one after another, then lets them
+// all go. Every call must return its own result; the lines go out in the
+// order the calls asked.
+class QueueBehindAHeldExchange {
+ public:
+  explicit QueueBehindAHeldExchange(sim::VirtualController& controller) : controller_(controller) {
+    controller_.SetLineObserver([this](const sim::ReceivedLine& line) {
+      std::unique_lock lock(mutex_);
+      carried_.push_back({std::string(line.Text()), std::this_thread::get_id()});
+      if (line.Text() != "1ST\r" || released_) return;
+      holding_ = true;
+      changed_.notify_all();
+      changed_.wait(lock, [this] { return released_; });
+    });
+  }
+  ~QueueBehindAHeldExchange() { controller_.SetLineObserver(nullptr); }
+  QueueBehindAHeldExchange(const QueueBehindAHeldExchange&) = delete;
+  QueueBehindAHeldExchange& operator=(const QueueBehindAHeldExchange&) = delete;
+
+  // Returns each call's result, the first call's first.
+  std::vector<int> Run(const std::vector<std::function<int()>>& queued,
+                       std::vector<std::thread::id>& callers) {
+    callers.assign(queued.size() + 1, {});
+    std::vector<std::future<int>> results;
+    results.push_back(std::async(std::launch::async, [&callers] {
+      callers[0] = std::this_thread::get_id();
+      return ST(1);
+    }));
+    {
+      std::unique_lock lock(mutex_);
+      changed_.wait(lock, [this] { return holding_; });
+    }
+    for (std::size_t index = 0; index < queued.size(); ++index) {
+      results.push_back(std::async(std::launch::async, [&, index] {
+        callers[index + 1] = std::this_thread::get_id();
+        return queued[index]();
+      }));
+      // Real time for the call to join the queue, generously: every call
+      // behind it must come later.
+      std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    }
+    {
+      const std::lock_guard lock(mutex_);
+      released_ = true;
+      changed_.notify_all();
+    }
+    std::vector<int> returned;
+    for (std::future<int>& result : results) returned.push_back(result.get());
+    return returned;
+  }
+
+  std::vector<CarriedLine> Carried() {
+    const std::lock_guard lock(mutex_);
+    return carried_;
+  }
+
+ private:
+  sim::VirtualController& controller_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool holding_ = false;
+  bool released_ = false;
+  std::vector<CarriedLine> carried_;
+};
+
+// Five calls behind ST(1): moves of axis 2 to 1, 2, 3 and 4 and a status
+// query, in that order of asking.
+const std::vector<std::function<int()>> kFiveQueuedCalls = {
+    [] { return MA(2, 1.0F); }, [] { return MA(2, 2.0F); }, [] { return MT(7); },
+    [] { return MA(2, 3.0F); }, [] { return MA(2, 4.0F); }};
+
+const Lines kFiveQueuedLines = {"1ST\r", "2PA 100\r", "2PA 200\r",
+                                "TS\r",  "2PA 300\r", "2PA 400\r"};
+
+std::vector<std::thread::id> Carriers(const std::vector<CarriedLine>& carried) {
+  std::vector<std::thread::id> carriers;
+  for (const CarriedLine& line : carried) carriers.push_back(line.carrier);
+  return carriers;
+}
+
+Lines TextsOf(const std::vector<CarriedLine>& carried) {
+  Lines texts;
+  for (const CarriedLine& line : carried) texts.push_back(line.line);
+  return texts;
+}
+
+void ExpectEachCallItsOwnResult(const std::vector<int>& returned) {
+  ASSERT_EQ(returned.size(), 6U);
+  EXPECT_EQ(returned[0], 1);
+  EXPECT_EQ(returned[1], 1);
+  EXPECT_EQ(returned[2], 1);
+  EXPECT_TRUE(IsStatusWord(returned[3])) << returned[3];
+  EXPECT_EQ(returned[4], 1);
+  EXPECT_EQ(returned[5], 1);
+}
+
+// With a controller that answers at once, the thread whose turn it is
+// carries the lines of the threads queued behind it, in their order, and
+// each of them returns its own result.
+TEST_F(ThreadsTest, QueuedLinesGoOutFirstComeFirstServedCarriedByTheThreadAtWork) {
+  QueueBehindAHeldExchange queue(controller());
+  std::vector<std::thread::id> callers;
+  const std::vector<int> returned = queue.Run(kFiveQueuedCalls, callers);
+  ExpectEachCallItsOwnResult(returned);
+  const std::vector<CarriedLine> carried = queue.Carried();
+  EXPECT_EQ(TextsOf(carried), kFiveQueuedLines);
+  EXPECT_EQ(Carriers(carried), std::vector<std::thread::id>(6, callers[0]));
+  EXPECT_EQ(controller().Snapshot().protocol_errors, 0U);
+}
+
+// Where each exchange takes longer than the 2 ms a thread carries others'
+// lines for, it carries one and hands the registers to the next waiter,
+// which sends its own line and carries one more: the first caller is not
+// kept for the whole queue, and the order stays.
+TEST_F(ThreadsTest, AThreadCarriesOthersLinesForAtMostTwoMilliseconds) {
+  sim::Faults slow;
+  slow.host_stall = sim::Faults::HostStall{.after_looks = 1, .length = 400, .every_look = true};
+  SetFaults(slow);
+  QueueBehindAHeldExchange queue(controller());
+  std::vector<std::thread::id> callers;
+  const std::vector<int> returned = queue.Run(kFiveQueuedCalls, callers);
+  ExpectEachCallItsOwnResult(returned);
+  const std::vector<CarriedLine> carried = queue.Carried();
+  EXPECT_EQ(TextsOf(carried), kFiveQueuedLines);
+  EXPECT_EQ(Carriers(carried), (std::vector<std::thread::id>{callers[0], callers[0], callers[2],
+                                                             callers[2], callers[4], callers[4]}));
 }
 
 }  // namespace

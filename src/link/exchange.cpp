@@ -9,17 +9,21 @@
 namespace orvex::link {
 
 bool SendLine(std::string_view line) {
-  const RegisterLock registers;
-  return SendCommand(line, port::PORT_BASE);
+  bool delivered = false;
+  auto send = [&] { delivered = SendCommand(line, port::PORT_BASE); };
+  RunInTurn(ExchangeWork::Of(send));
+  return delivered;
 }
 
 QueryReply Query(std::string_view line) {
   QueryReply reply;
-  const RegisterLock registers;
-  if (!SendCommand(line, port::PORT_BASE)) return reply;
-  const ReplyResult received = ReadReply(reply.bytes, port::PORT_BASE);
-  reply.answered = received.delivered;
-  reply.length = received.length;
+  auto ask = [&] {
+    if (!SendCommand(line, port::PORT_BASE)) return;
+    const ReplyResult received = ReadReply(reply.bytes, port::PORT_BASE);
+    reply.answered = received.delivered;
+    reply.length = received.length;
+  };
+  RunInTurn(ExchangeWork::Of(ask));
   return reply;
 }
 

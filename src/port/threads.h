@@ -14,6 +14,9 @@ namespace orvex::port {
 void LockQueue();
 void UnlockQueue();
 
+// Offers the processor to another ready thread, if there is one.
+void LetOthersRun();
+
 // One waiting thread's own wake-up, on that thread's stack: Signal lets
 // exactly this Wait return, and no other thread's.
 class Wakeup {
@@ -29,7 +32,7 @@ class Wakeup {
   void Signal();
 
  private:
-  static constexpr std::size_t STORAGE_BYTES = 32;
+  static constexpr std::size_t STORAGE_BYTES = 128;
   alignas(16) unsigned char storage_[STORAGE_BYTES];
 };
 

@@ -1,11 +1,11 @@
 // The register lock's thread primitives on POSIX systems.
 //
-// A waiting thread sleeps on a semaphore of its own (a futex on Linux), so a
-// hand-over wakes that one thread and no other. sem_wait is a cancellation
-// point; the queue's lock is a mutex that is never destroyed, so that nothing
+// A waiting thread sleeps on a condition variable of its own, so a hand-over
+// wakes that one thread and no other. Its wait is a cancellation point; the
+// queue's lock is a mutex that is never destroyed, so that nothing
 // at process exit waits for threads still inside a call.
 #include <pthread.h>
-#include <semaphore.h>
+#include <sched.h>
 
 #include <new>
 
@@ -19,11 +19,33 @@ namespace {
 // a sleep and a wake-up.
 pthread_mutex_t queue_mutex = PTHREAD_ADAPTIVE_MUTEX_INITIALIZER_NP;
 
-static_assert(sizeof(sem_t) <= 32 && alignof(sem_t) <= 16, "Wakeup storage too small for sem_t");
+// A flag under a mutex of its own, with a condition variable to sleep on.
+// A condition variable rather than a semaphore, because its wait is a
+// cancellation point that the threads library (and ThreadSanitizer) leave in
+// a known state: the mutex taken again, which the unwinding then gives back.
+struct WakeupState {
+  pthread_mutex_t mutex;
+  pthread_cond_t signalled_condition;
+  bool signalled;
+};
 
-sem_t* Semaphore(unsigned char* storage) {
-  return std::launder(reinterpret_cast<sem_t*>(storage));
+static_assert(sizeof(WakeupState) <= 128 && alignof(WakeupState) <= 16, "Wakeup storage too small");
+
+WakeupState* State(unsigned char* storage) {
+  return std::launder(reinterpret_cast<WakeupState*>(storage));
 }
+
+// Gives the wake-up's mutex back when the waiting thread is unwound.
+class Unlocking {
+ public:
+  explicit Unlocking(pthread_mutex_t& mutex) : mutex_(mutex) {}
+  ~Unlocking() { (void)pthread_mutex_unlock(&mutex_); }
+  Unlocking(const Unlocking&) = delete;
+  Unlocking& operator=(const Unlocking&) = delete;
+
+ private:
+  pthread_mutex_t& mutex_;
+};
 
 }  // namespace
 
@@ -35,22 +57,39 @@ void UnlockQueue() {
   (void)pthread_mutex_unlock(&queue_mutex);
 }
 
+void LetOthersRun() {
+  (void)sched_yield();
+}
+
 Wakeup::Wakeup() {
-  (void)sem_init(new (storage_) sem_t, 0, 0);
+  WakeupState* state = new (storage_) WakeupState{};
+  (void)pthread_mutex_init(&state->mutex, nullptr);
+  (void)pthread_cond_init(&state->signalled_condition, nullptr);
 }
 
 Wakeup::~Wakeup() {
-  (void)sem_destroy(Semaphore(storage_));
+  WakeupState* state = State(storage_);
+  (void)pthread_cond_destroy(&state->signalled_condition);
+  (void)pthread_mutex_destroy(&state->mutex);
 }
 
 void Wakeup::Wait() {
-  // Only a signal handler (EINTR) ends the wait early; wait on then.
-  while (sem_wait(Semaphore(storage_)) != 0) {
+  WakeupState* state = State(storage_);
+  (void)pthread_mutex_lock(&state->mutex);
+  const Unlocking unlocking(state->mutex);
+  while (!state->signalled) {
+    (void)pthread_cond_wait(&state->signalled_condition, &state->mutex);
   }
 }
 
+// Signalled with the mutex held, so the waiter cannot return and end the
+// wake-up before the condition variable has been signalled.
 void Wakeup::Signal() {
-  (void)sem_post(Semaphore(storage_));
+  WakeupState* state = State(storage_);
+  (void)pthread_mutex_lock(&state->mutex);
+  state->signalled = true;
+  (void)pthread_cond_signal(&state->signalled_condition);
+  (void)pthread_mutex_unlock(&state->mutex);
 }
 
 void CancellationPoint() {

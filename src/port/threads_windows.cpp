@@ -48,6 +48,10 @@ void UnlockQueue() {
   InterlockedExchange(&queue_word, 0);
 }
 
+void LetOthersRun() {
+  (void)SwitchToThread();
+}
+
 Wakeup::Wakeup() {
   new (storage_) WakeupState{CreateEventW(nullptr, FALSE, FALSE, nullptr), 0};
 }

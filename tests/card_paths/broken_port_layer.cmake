@@ -33,7 +33,7 @@ function(apply_fault text_variable)
     string(REGEX REPLACE "__attribute__[ \t]*\\(\\(tls_model\\([^)]*\\)\\)\\)" ""
            patched "${patched}")
     string(REGEX REPLACE "\\[\\[gnu::tls_model\\([^)]*\\)\\]\\]" "" patched "${patched}")
-    set(failing_cases "CardThreadsTest\\.EachThreadAsksForTheTwoRegistersOnce/Instructions"
+    set(failing_cases "CardThreadsTest\\.EachThreadAsksForTheTwoRegistersOnceAtMost/Instructions"
                       "CardThreadsTest\\.FreshThreadsEachReachTheController/Instructions")
   elseif(FAULT STREQUAL "out_operands_swapped")
     # outb(value, port) called as outb(port, value).

@@ -1,5 +1,6 @@
 // Host threads on the card's paths: each thread asks ioperm() for exactly
-// the two registers, once, on its first access; threads that never had a
+// the two registers, once, on its first access (a thread whose lines another
+// thread carried makes none); threads that never had a
 // grant, and threads born of a thread that had one, all reach the
 // controller; lines from several threads never interleave.
 #include <fcntl.h>
@@ -30,23 +31,28 @@ void ThreeExchanges(int thread, std::vector<pid_t>& threads, std::mutex& mutex, 
   all_well = all_well && well;
 }
 
-void ExpectOneIopermPerThread(const std::vector<pid_t>& threads, PortRoute route) {
+// A thread whose lines another thread carried never touched the ports, and
+// asks for nothing; a thread that did asks once.
+// Returns the threads that asked.
+std::set<pid_t> ExpectAtMostOneIopermPerThread(const std::vector<pid_t>& threads, PortRoute route) {
   const std::vector<stand_in::IopermCall> calls = stand_in::IopermCalls();
-  EXPECT_EQ(calls.size(), threads.size()) << "ioperm() calls";
+  EXPECT_GE(calls.size(), 1U) << "ioperm() calls";
   std::set<pid_t> asking;
   for (const stand_in::IopermCall& call : calls) {
-    asking.insert(call.thread);
+    EXPECT_TRUE(asking.insert(call.thread).second) << "a thread asked twice";
     EXPECT_EQ(call.from, kDataRegister);
     EXPECT_EQ(call.count, 2U);
     EXPECT_EQ(call.turn_on, 1);
     EXPECT_EQ(call.granted, route == PortRoute::Instructions);
   }
-  EXPECT_EQ(asking, std::set<pid_t>(threads.begin(), threads.end()));
+  EXPECT_TRUE(std::includes(threads.begin(), threads.end(), asking.begin(), asking.end()))
+      << "a thread that made no call asked";
+  return asking;
 }
 
 class CardThreadsTest : public CardPathTest {};
 
-TEST_P(CardThreadsTest, EachThreadAsksForTheTwoRegistersOnce) {
+TEST_P(CardThreadsTest, EachThreadAsksForTheTwoRegistersOnceAtMost) {
   const PortRoute route = GetParam();
   InChild([route] {
     constexpr int kThreads = 4;
@@ -60,7 +66,8 @@ TEST_P(CardThreadsTest, EachThreadAsksForTheTwoRegistersOnce) {
     }
     for (std::thread& thread : running) thread.join();
     EXPECT_TRUE(all_well);
-    ExpectOneIopermPerThread(threads, route);
+    std::sort(threads.begin(), threads.end());
+    (void)ExpectAtMostOneIopermPerThread(threads, route);
     EXPECT_EQ(Controller().Snapshot().lines_kept, 3U * kThreads);
     ExpectEveryAccessBy(route);
     // /dev/port is opened once for the process, for reading and writing.
@@ -94,7 +101,10 @@ TEST_P(CardThreadsTest, FreshThreadsEachReachTheController) {
     });
     idle.join();
     EXPECT_TRUE(all_well);
-    ExpectOneIopermPerThread(threads, route);
+    std::sort(threads.begin(), threads.end());
+    // Alone on the bus, each thread sends its own lines: each asks once.
+    EXPECT_EQ(ExpectAtMostOneIopermPerThread(threads, route),
+              std::set<pid_t>(threads.begin(), threads.end()));
     EXPECT_EQ(Controller().LineTexts(),
               (Lines{"1PA 0\r", "2ST\r", "1TP\r", "1PA 100\r", "2ST\r", "1TP\r", "1PA 200\r",
                      "2ST\r", "1TP\r", "1PA 300\r", "2ST\r", "1TP\r"}));

@@ -41,6 +41,15 @@ bool CancelSenderOf(const char* /*line*/) {
   return false;
 }
 
+bool CancelAskerWhenCarried(pthread_t /*asker*/, const std::atomic<bool>& /*asker_left*/,
+                            const char* /*line*/) {
+  return false;
+}
+
+CarriedCancellation StopCancellingAskers() {
+  return {};
+}
+
 int TimesReceived(const char* /*line*/) {
   return -1;
 }

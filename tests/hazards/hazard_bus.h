@@ -5,6 +5,9 @@
 // any byte.
 #pragma once
 
+#include <pthread.h>
+
+#include <atomic>
 #include <string>
 
 namespace orvex::hazards {
@@ -28,6 +31,22 @@ void StartLongMove();
 // middle of its exchange (nullptr stops it), and returns true. Returns false
 // on the empty bus, where nothing is taken.
 bool CancelSenderOf(const char* line);
+
+// Where the controller can be watched: the first time the controller takes
+// `line` from a thread other than `asker` (another thread carrying the
+// asker's exchange), waits a few milliseconds, so the asker is asleep in the
+// queue, cancels `asker` in the middle of that exchange, and looks 20 ms
+// later whether `asker_left` is set already; returns true. Returns false on
+// the empty bus.
+bool CancelAskerWhenCarried(pthread_t asker, const std::atomic<bool>& asker_left, const char* line);
+
+struct CarriedCancellation {
+  bool happened = false;
+  bool asker_left_during_exchange = false;
+};
+
+// Stops watching, and tells what was seen.
+CarriedCancellation StopCancellingAskers();
 
 // How often the controller took `line` since StartCell; -1 on the empty bus.
 int TimesReceived(const char* line);

@@ -7,10 +7,13 @@
 #include <pthread.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <regex>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "hazard_bus.h"
 #include "orvexportio.h"
@@ -63,6 +66,31 @@ bool CancelSenderOf(const char* line) {
     if (received.Text() == wanted) (void)pthread_cancel(pthread_self());
   });
   return true;
+}
+
+CarriedCancellation carried_cancellation;  // guarded by the controller's lock
+
+bool CancelAskerWhenCarried(pthread_t asker, const std::atomic<bool>& asker_left,
+                            const char* line) {
+  const std::string wanted = line;
+  sim::TheController().SetLineObserver(
+      [asker, &asker_left, wanted](const sim::ReceivedLine& received) {
+        if (received.Text() != wanted || pthread_equal(pthread_self(), asker) != 0) return;
+        if (carried_cancellation.happened) return;
+        carried_cancellation.happened = true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        (void)pthread_cancel(asker);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        carried_cancellation.asker_left_during_exchange = asker_left.load();
+      });
+  return true;
+}
+
+CarriedCancellation StopCancellingAskers() {
+  sim::TheController().SetLineObserver(nullptr);
+  // Setting the observer waits for the controller's lock, so the last call
+  // of the observer is over.
+  return std::exchange(carried_cancellation, CarriedCancellation{});
 }
 
 int TimesReceived(const char* line) {
