@@ -22,7 +22,11 @@
  * line (a query line together with its reply) holds the controller's
  * registers on its own, in the order the threads asked, so lines never mix on
  * the wire; WS lets other lines through between its polls, and RT between
- * its lines and during its pauses. What a host may rely on:
+ * its lines and during its pauses. The thread whose turn it is may also
+ * carry the lines of threads queued behind it, in their order, for up to
+ * 2 ms, before its own call returns; a thread whose line was carried
+ * returns that line's result as if it had sent it itself. What a host may
+ * rely on:
  *
  * - Cancellation (POSIX threads, deferred): every function is a cancellation
  *   point before each of its lines, while it waits for its turn at the
@@ -30,7 +34,8 @@
  *   cancellation waits until its exchange is over and the controller is idle
  *   again, and then takes effect at the next of those points (or at the
  *   host's own). A thread cancelled while it waits for its turn gives the
- *   turn up; the other threads carry on. Asynchronous cancellation is not
+ *   turn up; the other threads carry on. If another thread is already
+ *   carrying its line, it leaves once that line is over. Asynchronous cancellation is not
  *   safe during a call.
  * - fork(): allowed while other threads are inside calls. The fork waits for
  *   the line in flight, if any, to end; in the child the registers are free
