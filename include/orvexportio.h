@@ -23,10 +23,10 @@
  * registers on its own, in the order the threads asked, so lines never mix on
  * the wire; WS lets other lines through between its polls, and RT between
  * its lines and during its pauses. The thread whose turn it is may also
- * carry the lines of threads queued behind it, in their order, for up to
- * 2 ms, before its own call returns; a thread whose line was carried
- * returns that line's result as if it had sent it itself. What a host may
- * rely on:
+ * carry the lines of threads queued behind it, in their order, before its
+ * own call returns: it starts none later than 2 ms after its own line ended,
+ * and at most 64. A thread whose line was carried returns that line's
+ * result as if it had sent it itself. What a host may rely on:
  *
  * - Cancellation (POSIX threads, deferred): every function is a cancellation
  *   point before each of its lines, while it waits for its turn at the

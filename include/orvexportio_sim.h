@@ -17,9 +17,11 @@
  * microsecond and every pause its own length, without sleeping: exact,
  * repeatable and faster than real time, for a host's own test suite. There
  * each host thread has a timeline of its own, and the controller's time is
- * the furthest any thread has got. Choose it with orvexsim_set_clock, or
- * before the library is loaded with the environment variable
- * ORVEXPORTIO_SIM_CLOCK=virtual ("real" or unset: the real clock).
+ * the furthest any thread has got; a line that one thread carries for
+ * another (see orvexportio.h) takes the carrying thread's time. Choose it
+ * with orvexsim_set_clock, or before the library is loaded with the
+ * environment variable ORVEXPORTIO_SIM_CLOCK=virtual ("real" or unset: the
+ * real clock).
  *
  * Times below are on the controller's clock, in seconds.
  */

@@ -26,10 +26,11 @@ class ExchangeWork {
 // that wants a single line through (ST from a stop button).
 //
 // The thread whose turn it is runs its own exchange and then the exchanges
-// of the threads queued behind it, in their order, for up to 2 ms (at most
-// 64 of them); each of those threads only wakes to return. So with many threads the registers
-// pass on without a thread switch per exchange, and a thread asleep in the
-// queue is woken once, when its exchange is done or its turn to serve comes.
+// of the threads queued behind it, in their order, starting none later than
+// 2 ms after its own ended, and at most 64; each of those threads only wakes
+// to return. So with many threads the registers pass on without a thread
+// switch per exchange, and a thread asleep in the queue is woken once, when
+// its exchange is done or its turn to serve comes.
 //
 // Asking is a cancellation point, before the thread joins the queue and while
 // it waits there with its exchange not yet begun; a thread cancelled there
