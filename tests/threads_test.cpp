@@ -221,18 +221,30 @@ void ExpectEachCallItsOwnResult(const std::vector<int>& returned) {
   EXPECT_EQ(returned[5], 1);
 }
 
+struct QueueRun {
+  std::vector<std::thread::id> callers;   // ST(1)'s first, then the queued calls'
+  std::vector<std::thread::id> carriers;  // of the lines, in the order they went out
+};
+
+// Runs the five calls behind ST(1) and checks what does not depend on which
+// thread carried which line: every call's own result, the order of asking.
+QueueRun RunFiveCallsBehindAHeldExchange(sim::VirtualController& controller) {
+  QueueBehindAHeldExchange queue(controller);
+  QueueRun run;
+  ExpectEachCallItsOwnResult(queue.Run(kFiveQueuedCalls, run.callers));
+  const std::vector<CarriedLine> carried = queue.Carried();
+  EXPECT_EQ(TextsOf(carried), kFiveQueuedLines);
+  run.carriers = Carriers(carried);
+  EXPECT_EQ(controller.Snapshot().protocol_errors, 0U);
+  return run;
+}
+
 // With a controller that answers at once, the thread whose turn it is
 // carries the lines of the threads queued behind it, in their order, and
 // each of them returns its own result.
 TEST_F(ThreadsTest, QueuedLinesGoOutFirstComeFirstServedCarriedByTheThreadAtWork) {
-  QueueBehindAHeldExchange queue(controller());
-  std::vector<std::thread::id> callers;
-  const std::vector<int> returned = queue.Run(kFiveQueuedCalls, callers);
-  ExpectEachCallItsOwnResult(returned);
-  const std::vector<CarriedLine> carried = queue.Carried();
-  EXPECT_EQ(TextsOf(carried), kFiveQueuedLines);
-  EXPECT_EQ(Carriers(carried), std::vector<std::thread::id>(6, callers[0]));
-  EXPECT_EQ(controller().Snapshot().protocol_errors, 0U);
+  const QueueRun run = RunFiveCallsBehindAHeldExchange(controller());
+  EXPECT_EQ(run.carriers, std::vector<std::thread::id>(6, run.callers[0]));
 }
 
 // Where each exchange takes longer than the 2 ms a thread carries others'
@@ -243,14 +255,10 @@ TEST_F(ThreadsTest, AThreadCarriesOthersLinesForAtMostTwoMilliseconds) {
   sim::Faults slow;
   slow.host_stall = sim::Faults::HostStall{.after_looks = 1, .length = 400, .every_look = true};
   SetFaults(slow);
-  QueueBehindAHeldExchange queue(controller());
-  std::vector<std::thread::id> callers;
-  const std::vector<int> returned = queue.Run(kFiveQueuedCalls, callers);
-  ExpectEachCallItsOwnResult(returned);
-  const std::vector<CarriedLine> carried = queue.Carried();
-  EXPECT_EQ(TextsOf(carried), kFiveQueuedLines);
-  EXPECT_EQ(Carriers(carried), (std::vector<std::thread::id>{callers[0], callers[0], callers[2],
-                                                             callers[2], callers[4], callers[4]}));
+  const QueueRun run = RunFiveCallsBehindAHeldExchange(controller());
+  const std::vector<std::thread::id>& callers = run.callers;
+  EXPECT_EQ(run.carriers, (std::vector<std::thread::id>{callers[0], callers[0], callers[2],
+                                                        callers[2], callers[4], callers[4]}));
 }
 
 }  // namespace
