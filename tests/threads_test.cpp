@@ -1,13 +1,16 @@
 // Several host threads at once: lines never mix on the wire, every query gets
 // its own reply, and a poll loop lets other lines through.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <fstream>
 #include <functional>
 #include <future>
+#include <iterator>
 #include <mutex>
 #include <regex>
 #include <string>
@@ -124,6 +127,25 @@ struct CarriedLine {
   std::thread::id carrier;
 };
 
+// Whether the thread is asleep: the only place a call behind a held
+// exchange sleeps is its wait in the queue (it looks a few times first).
+bool IsAsleep(pid_t task) {
+  std::ifstream stat("/proc/self/task/" + std::to_string(task) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  const std::size_t name_end = text.rfind(')');
+  return name_end != std::string::npos && text.compare(name_end, 4, ") S ") == 0;
+}
+
+// Waits, generously, until the thread has noted its task id and is asleep.
+bool WaitUntilAsleep(const std::atomic<pid_t>& task) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (task == 0 || !IsAsleep(task)) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
 // Holds the registers inside the exchange of a first call, ST(1), while
 // `queued.size()` more calls join the queue one after another, then lets them
 // all go. Every call must return its own result; the lines go out in the
@@ -158,13 +180,15 @@ class QueueBehindAHeldExchange {
       changed_.wait(lock, [this] { return holding_; });
     }
     for (std::size_t index = 0; index < queued.size(); ++index) {
+      std::atomic<pid_t> caller_task = 0;
       results.push_back(std::async(std::launch::async, [&, index] {
         callers[index + 1] = std::this_thread::get_id();
+        caller_task = gettid();
         return queued[index]();
       }));
-      // Real time for the call to join the queue, generously: every call
-      // behind it must come later.
-      std::this_thread::sleep_for(std::chrono::milliseconds(30));
+      // Every call behind this one must come later: wait until it is asleep
+      // in the queue.
+      EXPECT_TRUE(WaitUntilAsleep(caller_task)) << "call " << index + 1 << " never queued";
     }
     {
       const std::lock_guard lock(mutex_);
