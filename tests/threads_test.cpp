@@ -12,6 +12,8 @@
 #include <future>
 #include <iterator>
 #include <mutex>
+#include <optional>
+#include <ostream>
 #include <regex>
 #include <string>
 #include <thread>
@@ -38,32 +40,68 @@ bool IsStatusWord(int word) {
 
 class ThreadsTest : public VirtualControllerTest {};
 
+// The first call of a host loop that went wrong, with the value it gave.
+struct Misstep {
+  int thread = 0;
+  int round = 0;
+  std::string call;
+  double value = 0.0;
+};
+
+std::ostream& operator<<(std::ostream& out, const Misstep& misstep) {
+  return out << "thread " << misstep.thread << ", round " << misstep.round << ": " << misstep.call
+             << " gave " << misstep.value;
+}
+
 // Axis 1 only ever goes to positive places and axis 2 to negative ones (DH
 // stops an axis and calls that zero), so a position read with the other
-// axis's reply, or a status read with a position reply, shows.
-bool HostLoop(int thread, int rounds) {
-  bool all_well = true;
+// axis's reply, or a status read with a position reply, shows. An axis sent
+// back while it still heads for zero brakes and may pass zero by a servo
+// step's travel, a few counts: positions are told apart beyond that margin.
+constexpr float kBrakingMargin = 0.25F;
+
+std::optional<Misstep> HostLoop(int thread, int rounds) {
   const auto one = static_cast<signed char>(1);
   const auto two = static_cast<signed char>(2);
   for (int round = 0; round < rounds; ++round) {
-    const auto step = static_cast<float>(thread + round % 5);
-    all_well &= SV(0, 5000.0F) == 1;
-    all_well &= MA(1, step) == 1 && MA(2, -step) == 1;
-    all_well &= MR(1, 0.5F) == 1 && MR(2, -0.5F) == 1;
+    std::optional<Misstep> misstep;
+    const auto check = [&](bool well, const char* call, double value) {
+      if (!well && !misstep) misstep = Misstep{thread, round, call, value};
+    };
+    const auto step = static_cast<float>(1 + thread + round % 5);
+    const int speed_set = SV(0, 5000.0F);
+    check(speed_set == 1, "SV(0, 5000)", speed_set);
+    const int moved1 = MA(1, step);
+    check(moved1 == 1, "MA(1, step)", moved1);
+    const int moved2 = MA(2, -step);
+    check(moved2 == 1, "MA(2, -step)", moved2);
+    const int stepped1 = MR(1, 0.5F);
+    check(stepped1 == 1, "MR(1, 0.5)", stepped1);
+    const int stepped2 = MR(2, -0.5F);
+    check(stepped2 == 1, "MR(2, -0.5)", stepped2);
     const float position1 = TP(one);
+    check(position1 >= -kBrakingMargin && position1 != ORVEX_POSITION_ERROR, "TP(1)", position1);
     const float position2 = TP(two);
-    all_well &= position1 >= 0.0F && position1 != ORVEX_POSITION_ERROR;
-    all_well &= position2 <= 0.0F;
-    all_well &= OK() == 1;
-    all_well &= IsStatusWord(MT(7));
+    check(position2 <= kBrakingMargin, "TP(2)", position2);
+    const int ok = OK();
+    check(ok == 1, "OK()", ok);
+    const int word = MT(7);
+    check(IsStatusWord(word), "MT(7)", word);
     const int done = MT(0);
-    all_well &= done == 0 || done == 1;
-    all_well &= WS(static_cast<signed char>(round % 3)) == 1;
-    all_well &= ST(0) == 1;
-    all_well &= (round % 4 == 0 ? DH(static_cast<signed char>(thread % 3)) : GH(0)) == 1;
-    if (round % 8 == 0) all_well &= RT(static_cast<signed char>(thread % 3)) == 1;
+    check(done == 0 || done == 1, "MT(0)", done);
+    const int waited = WS(static_cast<signed char>(round % 3));
+    check(waited == 1, "WS", waited);
+    const int stopped = ST(0);
+    check(stopped == 1, "ST(0)", stopped);
+    const int homed = round % 4 == 0 ? DH(static_cast<signed char>(thread % 3)) : GH(0);
+    check(homed == 1, round % 4 == 0 ? "DH" : "GH(0)", homed);
+    if (round % 8 == 0) {
+      const int set_up = RT(static_cast<signed char>(thread % 3));
+      check(set_up == 1, "RT", set_up);
+    }
+    if (misstep) return misstep;
   }
-  return all_well;
+  return std::nullopt;
 }
 
 TEST_F(ThreadsTest, LinesFromManyThreadsNeverMix) {
@@ -77,11 +115,14 @@ TEST_F(ThreadsTest, LinesFromManyThreadsNeverMix) {
       malformed.emplace_back(line.Text());
     }
   });
-  std::vector<std::future<bool>> hosts;
+  std::vector<std::future<std::optional<Misstep>>> hosts;
   for (int thread = 0; thread < kThreads; ++thread) {
     hosts.push_back(std::async(std::launch::async, HostLoop, thread, kRounds));
   }
-  for (std::future<bool>& host : hosts) EXPECT_TRUE(host.get());
+  for (auto& host : hosts) {
+    const std::optional<Misstep> misstep = host.get();
+    if (misstep) ADD_FAILURE() << *misstep;
+  }
   controller().SetLineObserver(nullptr);
 
   EXPECT_GT(lines, std::uint64_t{kThreads * kRounds * 14});
