@@ -68,37 +68,30 @@ std::optional<Misstep> HostLoop(int thread, int rounds) {
     const auto check = [&](bool well, const char* call, double value) {
       if (!well && !misstep) misstep = Misstep{thread, round, call, value};
     };
+    const auto answers_one = [&](const char* call, int value) { check(value == 1, call, value); };
     const auto step = static_cast<float>(1 + thread + round % 5);
-    const int speed_set = SV(0, 5000.0F);
-    check(speed_set == 1, "SV(0, 5000)", speed_set);
-    const int moved1 = MA(1, step);
-    check(moved1 == 1, "MA(1, step)", moved1);
-    const int moved2 = MA(2, -step);
-    check(moved2 == 1, "MA(2, -step)", moved2);
-    const int stepped1 = MR(1, 0.5F);
-    check(stepped1 == 1, "MR(1, 0.5)", stepped1);
-    const int stepped2 = MR(2, -0.5F);
-    check(stepped2 == 1, "MR(2, -0.5)", stepped2);
+    answers_one("SV(0, 5000)", SV(0, 5000.0F));
+    answers_one("MA(1, step)", MA(1, step));
+    answers_one("MA(2, -step)", MA(2, -step));
+    answers_one("MR(1, 0.5)", MR(1, 0.5F));
+    answers_one("MR(2, -0.5)", MR(2, -0.5F));
     const float position1 = TP(one);
     check(position1 >= -kBrakingMargin && position1 != ORVEX_POSITION_ERROR, "TP(1)", position1);
     const float position2 = TP(two);
     check(position2 <= kBrakingMargin, "TP(2)", position2);
-    const int ok = OK();
-    check(ok == 1, "OK()", ok);
+    answers_one("OK()", OK());
     const int word = MT(7);
     check(IsStatusWord(word), "MT(7)", word);
     const int done = MT(0);
     check(done == 0 || done == 1, "MT(0)", done);
-    const int waited = WS(static_cast<signed char>(round % 3));
-    check(waited == 1, "WS", waited);
-    const int stopped = ST(0);
-    check(stopped == 1, "ST(0)", stopped);
-    const int homed = round % 4 == 0 ? DH(static_cast<signed char>(thread % 3)) : GH(0);
-    check(homed == 1, round % 4 == 0 ? "DH" : "GH(0)", homed);
-    if (round % 8 == 0) {
-      const int set_up = RT(static_cast<signed char>(thread % 3));
-      check(set_up == 1, "RT", set_up);
+    answers_one("WS", WS(static_cast<signed char>(round % 3)));
+    answers_one("ST(0)", ST(0));
+    if (round % 4 == 0) {
+      answers_one("DH", DH(static_cast<signed char>(thread % 3)));
+    } else {
+      answers_one("GH(0)", GH(0));
     }
+    if (round % 8 == 0) answers_one("RT", RT(static_cast<signed char>(thread % 3)));
     if (misstep) return misstep;
   }
   return std::nullopt;
