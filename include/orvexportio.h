@@ -81,6 +81,19 @@ extern "C" {
 /* TP's failure result: 1e10, exactly representable in single precision. */
 #define ORVEX_POSITION_ERROR 1e10f
 
+/* Controller units (counts) per caller unit: values are sent multiplied by
+   it, positions read back divided by it. */
+#define ORVEX_COUNTS_PER_UNIT 100
+
+/* WS gives up once no status exchange has succeeded for this many seconds. */
+#define ORVEX_STATUS_SILENCE_SECONDS 1.0
+
+/* The most bytes of a reply line the library keeps, line feed included. */
+#define ORVEX_REPLY_CAPACITY 80
+
+/* The speed RT sets ("VA1000"), in counts per second: 10 caller units. */
+#define ORVEX_SETUP_SPEED_COUNTS 1000
+
 /*
  * MA: move to an absolute target. Sends "1PA <count>\r" and/or
  * "2PA <count>\r", count = target * 100 truncated toward zero (signed
@@ -153,6 +166,119 @@ ORVEX_API int ORVEX_CALL WS(signed char axis);
  * pause, and is returned as the result.
  */
 ORVEX_API int ORVEX_CALL RT(signed char axis);
+
+/* ==== Several cards: the card API =========================================
+ *
+ * The eleven functions above drive one card: the one at 0x340, or at the base
+ * the environment variable ORVEXPORTIO_BASE names (see orvex_default_base).
+ * The functions below drive any card by a handle, which a host opens by the
+ * card's base address, the port its switches select for the data register
+ * (the handshake register follows it). They send exactly the lines the
+ * eleven send, and check what they are given first: an axis code, a value or
+ * a card they cannot take is refused with an error and nothing is sent.
+ *
+ * Every function may be called from several threads at once, on one card or
+ * on several, with the guarantees of the thread paragraph at the top of this
+ * header. Lines to one card take turns; two cards never wait for each other.
+ */
+
+/* A card, as orvex_open gives it. Handles opened for the same base are the
+   same card: they share its turns at the registers. */
+typedef struct orvex_card orvex_card;
+
+/* What the card functions return: ORVEX_SUCCESS, or one of the errors below.
+   orvex_error_message tells each in words. */
+#define ORVEX_SUCCESS 0
+/* The controller missed a readiness window or an acknowledgement bound; the
+   bytes sent before stay sent. */
+#define ORVEX_ERROR_TIMEOUT (-1)
+/* Refused, nothing sent: an axis code the function does not take (0, 1 or 2;
+   for orvex_tp 1 or 2). */
+#define ORVEX_ERROR_AXIS (-2)
+/* Refused, nothing sent: a value that is not finite, whose count (value times
+   100, truncated toward zero) does not fit the controller's signed 32-bit
+   count, a negative speed, or a speed above zero that is less than one count. */
+#define ORVEX_ERROR_VALUE (-3)
+/* Refused: no card may sit at this base, as both its registers must lie in
+   0x100-0x3FF, where the bus leaves room for add-in cards. */
+#define ORVEX_ERROR_BASE_RANGE (-4)
+/* Refused: the card's registers would overlap a standard PC device;
+   orvex_base_conflict names it. */
+#define ORVEX_ERROR_BASE_DEVICE (-5)
+/* ORVEXPORTIO_BASE is set but is not a base written in hexadecimal with 0x,
+   such as 0x300. */
+#define ORVEX_ERROR_BASE_SETTING (-6)
+/* Refused: no card was given (NULL). */
+#define ORVEX_ERROR_CARD (-7)
+/* The controller answered, but not with what was asked for (orvex_tp: a reply
+   without a number). */
+#define ORVEX_ERROR_REPLY (-8)
+/* The library could not make room for another card. */
+#define ORVEX_ERROR_MEMORY (-9)
+
+/* A sentence on `error` (one of the values above), for a person to read;
+   "unknown error" for any other value. The text is static. */
+ORVEX_API const char* ORVEX_CALL orvex_error_message(int error);
+
+/* NULL when a card may sit at `base`; otherwise what its registers would hit,
+   as a static text: "outside 0x100-0x3FE, ..." or a standard PC device,
+   such as "the first serial port (COM1)". */
+ORVEX_API const char* ORVEX_CALL orvex_base_conflict(unsigned base);
+
+/* The base the eleven functions use, stored into *base: 0x340, or the value
+   of ORVEXPORTIO_BASE as it was when the library was loaded. Returns
+   ORVEX_SUCCESS, or why the eleven reach no card: ORVEX_ERROR_BASE_SETTING,
+   ORVEX_ERROR_BASE_RANGE or ORVEX_ERROR_BASE_DEVICE (then *base holds the
+   refused value, or 0 when it was not a number); they then touch no port and
+   report time-outs. `base` may be NULL. */
+ORVEX_API int ORVEX_CALL orvex_default_base(unsigned* base);
+
+/* Opens the card at `base` and returns its handle, or NULL with the reason in
+   *error (ORVEX_ERROR_BASE_RANGE, ORVEX_ERROR_BASE_DEVICE or
+   ORVEX_ERROR_MEMORY); `error` may be NULL. Opening touches no port: the
+   first function that sends a line finds out whether a controller answers.
+   Close every handle with orvex_close. */
+ORVEX_API orvex_card* ORVEX_CALL orvex_open(unsigned base, int* error);
+
+/* Gives up a handle. Another handle to the same card keeps working. A handle
+   must not be used after it was closed, and not closed while another thread
+   is inside a call with it. NULL is ignored. */
+ORVEX_API void ORVEX_CALL orvex_close(orvex_card* card);
+
+/* The card's base address; 0 for NULL. */
+ORVEX_API unsigned ORVEX_CALL orvex_card_base(const orvex_card* card);
+
+/* MA, MR, SV, ST, DH and GH on `card`: the same lines, with axis codes 0
+   (both axes, axis 1 first, axis 2 only when axis 1 went through), 1 or 2.
+   ORVEX_SUCCESS when every line was delivered. */
+ORVEX_API int ORVEX_CALL orvex_ma(orvex_card* card, int axis, float target);
+ORVEX_API int ORVEX_CALL orvex_mr(orvex_card* card, int axis, float distance);
+ORVEX_API int ORVEX_CALL orvex_sv(orvex_card* card, int axis, float speed);
+ORVEX_API int ORVEX_CALL orvex_st(orvex_card* card, int axis);
+ORVEX_API int ORVEX_CALL orvex_dh(orvex_card* card, int axis);
+ORVEX_API int ORVEX_CALL orvex_gh(orvex_card* card, int axis);
+
+/* TP on `card`, axis 1 or 2: stores the position, in caller units, into
+   *position (which must not be NULL) and returns ORVEX_SUCCESS;
+   ORVEX_ERROR_REPLY when the reply held no number. */
+ORVEX_API int ORVEX_CALL orvex_tp(orvex_card* card, int axis, float* position);
+
+/* OK on `card`: ORVEX_SUCCESS when axis 1 answers its position query with a
+   number, ORVEX_ERROR_REPLY when it answers without one. */
+ORVEX_API int ORVEX_CALL orvex_ok(orvex_card* card);
+
+/* MT on `card`, axis codes 0, 1 or 2: stores 1 into *at_rest (which must not
+   be NULL) when the addressed axes are at rest, 0 while one moves, and
+   returns ORVEX_SUCCESS. */
+ORVEX_API int ORVEX_CALL orvex_mt(orvex_card* card, int axis, int* at_rest);
+
+/* WS on `card`: ORVEX_SUCCESS once the addressed axes are at rest;
+   ORVEX_ERROR_TIMEOUT once no status exchange has succeeded for a second. */
+ORVEX_API int ORVEX_CALL orvex_ws(orvex_card* card, int axis);
+
+/* RT on `card`: ORVEX_SUCCESS when the first line went through (a later
+   line that times out stops the sequence there, as with RT). */
+ORVEX_API int ORVEX_CALL orvex_rt(orvex_card* card, int axis);
 
 #ifdef __cplusplus
 }
