@@ -15,7 +15,7 @@
 namespace orvex::bench {
 namespace {
 
-constexpr port::PortAddress kBase = 0x340;
+const port::CardPorts kBase{0x340};
 
 std::uint64_t Accesses() {
   return InstantControllerCountsNow().Accesses();

@@ -23,11 +23,11 @@ std::uint64_t EmptyBusReads() {
 
 namespace orvex::port {
 
-std::uint8_t ReadPortByte(PortAddress /*port*/) {
+std::uint8_t ReadPortByte(const CardPorts& /*card*/, Register /*which*/) {
   ++bench::reads;
   return bench::kEmptyBus;
 }
 
-void WritePortByte(PortAddress /*port*/, std::uint8_t /*value*/) {}
+void WritePortByte(const CardPorts& /*card*/, Register /*which*/, std::uint8_t /*value*/) {}
 
 }  // namespace orvex::port

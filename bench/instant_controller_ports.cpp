@@ -162,19 +162,19 @@ void SetStatusAnswer(std::string_view answer) {
 
 namespace orvex::port {
 
-std::uint8_t ReadPortByte(PortAddress port) {
+std::uint8_t ReadPortByte(const CardPorts& card, Register which) {
   auto& controller = bench::controller;
   ++controller.counts.reads;
-  const auto address = static_cast<std::uint16_t>(port & 0xFFFF);
+  const auto address = static_cast<std::uint16_t>(card.Address(which) & 0xFFFF);
   if (address == bench::kHandshakeRegister) return bench::ReadHandshake();
   if (address == bench::kDataRegister) return controller.data;
   return bench::kEmptyBus;
 }
 
-void WritePortByte(PortAddress port, std::uint8_t value) {
+void WritePortByte(const CardPorts& card, Register which, std::uint8_t value) {
   auto& controller = bench::controller;
   ++controller.counts.writes;
-  const auto address = static_cast<std::uint16_t>(port & 0xFFFF);
+  const auto address = static_cast<std::uint16_t>(card.Address(which) & 0xFFFF);
   if (address == bench::kHandshakeRegister) bench::WriteHandshake(value);
   if (address == bench::kDataRegister && controller.phase != bench::Phase::ReplyStanding) {
     controller.data = value;

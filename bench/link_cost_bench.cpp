@@ -18,8 +18,9 @@
 namespace orvex::bench {
 namespace {
 
-constexpr port::PortAddress kBase = 0x340;
-constexpr port::PortAddress kHandshake = kBase + 1;
+const port::CardPorts kBase{0x340};
+constexpr port::Register kData = port::Register::Data;
+constexpr port::Register kHandshake = port::Register::Handshake;
 constexpr std::string_view kCommandLine = "1PA 250\r";
 constexpr std::string_view kPositionQuery = "1TP\r";
 
@@ -31,25 +32,25 @@ std::uint64_t Accesses() {
 // waiting: the instant controller always answers on the first look.
 void ScriptCommandLine(std::string_view line) {
   for (const char character : line) {
-    benchmark::DoNotOptimize(port::ReadPortByte(kHandshake));
-    port::WritePortByte(kBase, static_cast<std::uint8_t>(character));
-    port::WritePortByte(kHandshake, link::STROBE);
-    benchmark::DoNotOptimize(port::ReadPortByte(kHandshake));
-    port::WritePortByte(kHandshake, link::RELEASE);
+    benchmark::DoNotOptimize(port::ReadPortByte(kBase, kHandshake));
+    port::WritePortByte(kBase, kData, static_cast<std::uint8_t>(character));
+    port::WritePortByte(kBase, kHandshake, link::STROBE);
+    benchmark::DoNotOptimize(port::ReadPortByte(kBase, kHandshake));
+    port::WritePortByte(kBase, kHandshake, link::RELEASE);
   }
-  benchmark::DoNotOptimize(port::ReadPortByte(kHandshake));
+  benchmark::DoNotOptimize(port::ReadPortByte(kBase, kHandshake));
 }
 
 void ScriptReplyLine() {
   std::uint8_t byte = 0;
   do {
-    benchmark::DoNotOptimize(port::ReadPortByte(kHandshake));
-    port::WritePortByte(kHandshake, link::STROBE);
-    benchmark::DoNotOptimize(port::ReadPortByte(kHandshake));
-    byte = port::ReadPortByte(kBase);
-    port::WritePortByte(kHandshake, link::RELEASE);
+    benchmark::DoNotOptimize(port::ReadPortByte(kBase, kHandshake));
+    port::WritePortByte(kBase, kHandshake, link::STROBE);
+    benchmark::DoNotOptimize(port::ReadPortByte(kBase, kHandshake));
+    byte = port::ReadPortByte(kBase, kData);
+    port::WritePortByte(kBase, kHandshake, link::RELEASE);
   } while (byte != link::LINE_FEED);
-  benchmark::DoNotOptimize(port::ReadPortByte(kHandshake));
+  benchmark::DoNotOptimize(port::ReadPortByte(kBase, kHandshake));
 }
 
 double NanosecondsPerAccess(SteadyClock::time_point start, SteadyClock::time_point end,

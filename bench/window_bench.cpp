@@ -20,8 +20,7 @@
 namespace orvex::bench {
 namespace {
 
-constexpr port::PortAddress kBase = 0x340;
-constexpr port::PortAddress kHandshake = kBase + 1;
+const port::CardPorts kBase{0x340};
 constexpr std::int64_t kTimeOuts = 300;
 constexpr double kWindowMilliseconds = 9.0;
 // How late a time-out may come: 0.1 ms after the end of the window.
@@ -50,7 +49,7 @@ int WallClockTimeOut() {
   std::uint8_t value = 0;
   do {
     t = WallClockSecondsInWholeMilliseconds();
-    value = port::ReadPortByte(kHandshake);
+    value = port::ReadPortByte(kBase, port::Register::Handshake);
   } while (value != link::READY && !(t > t0 + 0.009));
   return t >= t0 + 0.009 ? 0 : 1;
 }
@@ -119,7 +118,8 @@ void BM_PollIterationCost(benchmark::State& state) {
   const double polls = static_cast<double>(EmptyBusReads() - reads_before);
   const double poll_ns = std::chrono::duration<double, std::nano>(end - start).count() / polls;
   const auto calls = static_cast<std::int64_t>(polls);
-  const double port_ns = NanosecondsPerCall(calls, [] { return port::ReadPortByte(kHandshake); });
+  const double port_ns = NanosecondsPerCall(
+      calls, [] { return port::ReadPortByte(kBase, port::Register::Handshake); });
   const double clock_ns = NanosecondsPerCall(calls, [] { return port::SteadyClockSeconds(); });
   state.counters["polls_per_window"] = polls / static_cast<double>(state.iterations());
   state.counters["poll_ns"] = poll_ns;

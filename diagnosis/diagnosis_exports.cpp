@@ -15,11 +15,10 @@ void CopyCut(const std::string& line, char* text, int capacity) {
   text[kept] = '\0';
 }
 
-}  // namespace
-
-extern "C" int ORVEX_CALL orvexdiag_explain(char* text, int capacity) {
+template <typename Explain>
+int Explained(Explain explain, char* text, int capacity) {
   try {
-    const std::string line = orvex::diagnosis::ExplainSilentController();
+    const std::string line = explain();
     CopyCut(line, text, capacity);
     return static_cast<int>(line.size());
   } catch (...) {
@@ -28,3 +27,17 @@ extern "C" int ORVEX_CALL orvexdiag_explain(char* text, int capacity) {
     return 0;
   }
 }
+
+}  // namespace
+
+extern "C" {
+
+int ORVEX_CALL orvexdiag_explain(char* text, int capacity) {
+  return Explained(orvex::diagnosis::ExplainSilentController, text, capacity);
+}
+
+int ORVEX_CALL orvexdiag_explain_card(unsigned base, char* text, int capacity) {
+  return Explained([base] { return orvex::diagnosis::ExplainSilentCard(base); }, text, capacity);
+}
+
+}  // extern "C"

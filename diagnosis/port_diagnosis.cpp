@@ -5,10 +5,11 @@
 #include <array>
 #include <cerrno>
 #include <charconv>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
-#include "port/registers.h"
+#include "card/bases.h"
 
 namespace orvex::diagnosis {
 namespace {
@@ -17,14 +18,19 @@ std::string Reason(int error) {
   return std::strerror(error);
 }
 
-std::string NoControllerAnswered() {
-  return "no controller answered at " + ControllerAddressText() +
-         ": check that the card is in, powered and set to address " + ControllerAddressText() +
+std::string NoControllerAnswered(unsigned base) {
+  return "no controller answered at " + AddressText(base) +
+         ": check that the card is in, powered and set to address " + AddressText(base) +
          ", and that its cable is connected";
 }
 
-std::string ReachableButSilent(const std::string& path) {
-  return "the ports are reachable (" + path + "), but " + NoControllerAnswered();
+std::string ReachableButSilent(const std::string& path, unsigned base) {
+  return "the ports are reachable (" + path + "), but " + NoControllerAnswered(base);
+}
+
+const char* BaseVariableText() {
+  const char* text = std::getenv(card::BASE_VARIABLE);
+  return text == nullptr ? "" : text;
 }
 
 std::string DevPortState(int error) {
@@ -33,17 +39,43 @@ std::string DevPortState(int error) {
 
 }  // namespace
 
-std::string ControllerAddressText() {
-  std::array<char, 8> digits{};
-  const auto end =
-      std::to_chars(digits.data(), digits.data() + digits.size(), port::CONTROLLER_FIRST_PORT, 16)
-          .ptr;
+std::string AddressText(unsigned base) {
+  std::array<char, 16> digits{};
+  const auto end = std::to_chars(digits.data(), digits.data() + digits.size(), base, 16).ptr;
   return "0x" + std::string(digits.data(), end);
 }
 
+std::string BaseSettingRefusal() {
+  const char* text = BaseVariableText();
+  const card::BaseSetting setting = card::ReadBaseSetting(std::getenv(card::BASE_VARIABLE));
+  const std::string named = std::string(card::BASE_VARIABLE) + "=" + text;
+  const std::string outcome =
+      ": the library's eleven functions touch no port and report time-outs; set it to the base "
+      "the card's switches select, such as 0x300, or unset it for 0x340";
+  if (setting.reading == card::BaseSetting::Reading::NotABase) {
+    return named + " is not a base written in hexadecimal with 0x" + outcome;
+  }
+  if (const char* conflict = card::BaseConflict(setting.base)) {
+    return named + " puts the card's registers on " + conflict + outcome;
+  }
+  return {};
+}
+
+std::string ControllerAddressText() {
+  const card::BaseSetting setting = card::ReadBaseSetting(std::getenv(card::BASE_VARIABLE));
+  if (!BaseSettingRefusal().empty()) return AddressText(ORVEX_FACTORY_BASE);
+  return AddressText(setting.base);
+}
+
+std::string ExplainSilentController() {
+  const std::string refusal = BaseSettingRefusal();
+  if (!refusal.empty()) return refusal;
+  return ExplainSilentCard(card::ReadBaseSetting(std::getenv(card::BASE_VARIABLE)).base);
+}
+
 std::string ExplainLinuxPortAccess(const LinuxPortAccess& access) {
-  if (access.ioperm_error == 0) return ReachableButSilent("ioperm granted them");
-  if (access.dev_port_error == 0) return ReachableButSilent("through /dev/port");
+  if (access.ioperm_error == 0) return ReachableButSilent("ioperm granted them", access.base);
+  if (access.dev_port_error == 0) return ReachableButSilent("through /dev/port", access.base);
   if (access.ioperm_error == ENOSYS && access.dev_port_error == ENOENT) {
     return "this kernel offers no port I/O: ioperm() is not implemented (a kernel without "
            "CONFIG_X86_IOPL_IOPERM, or not an x86 machine) and there is no /dev/port; run on "
@@ -86,7 +118,7 @@ std::string ExplainDriverLibraries(const DriverLibraries& drivers) {
            "): install the port I/O driver, or put its DLL beside the program";
   }
   return "the port driver library " + drivers.loadable.front() + " loads, but " +
-         NoControllerAnswered();
+         NoControllerAnswered(drivers.base);
 }
 
 }  // namespace orvex::diagnosis

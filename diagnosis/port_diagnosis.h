@@ -8,15 +8,29 @@
 #include <string>
 #include <vector>
 
+#include "card/pc_devices.h"
+
 namespace orvex::diagnosis {
 
 // One line naming the likely cause and what to do about it, for the
-// platform this is built for.
+// platform this is built for, for the card the eleven functions drive: at
+// 0x340, or where ORVEXPORTIO_BASE puts it, or, when that setting is refused,
+// why.
 std::string ExplainSilentController();
 
-// The card's registers as the port layer knows them, written as in the
-// controller's documents ("0x340").
+// The same for the card at `base`.
+std::string ExplainSilentCard(unsigned base);
+
+// A base written as in the controller's documents ("0x340").
+std::string AddressText(unsigned base);
+
+// The base of the eleven functions' card, written so; the factory base when
+// ORVEXPORTIO_BASE is refused.
 std::string ControllerAddressText();
+
+// Why ORVEXPORTIO_BASE, as this process has it, keeps the eleven functions
+// from every port; empty when it does not.
+std::string BaseSettingRefusal();
 
 // Linux: ioperm() for the two registers, else /dev/port.
 struct LinuxPortAccess {
@@ -25,17 +39,20 @@ struct LinuxPortAccess {
   bool holds_raw_io = false;      // CAP_SYS_RAWIO in the effective set
   std::string lockdown;           // "none", "integrity", "confidentiality"; empty when not known
   std::filesystem::path program;  // for the setcap advice
+  unsigned base = ORVEX_FACTORY_BASE;  // the card asked for
 };
 
-// Asks for access on the calling thread. A grant is kept, as the library keeps it.
-LinuxPortAccess ProbeLinuxPortAccess();
+// Asks for access to the card at `base` on the calling thread. A grant is
+// kept, as the library keeps it.
+LinuxPortAccess ProbeLinuxPortAccess(unsigned base = ORVEX_FACTORY_BASE);
 
 std::string ExplainLinuxPortAccess(const LinuxPortAccess& access);
 
 // Windows: the ports are reached through a port driver library.
 struct DriverLibraries {
-  std::vector<std::string> tried;     // the driver libraries of this bitness, in the order tried
-  std::vector<std::string> loadable;  // those of them that loaded
+  std::vector<std::string> tried;      // the driver libraries of this bitness, in the order tried
+  std::vector<std::string> loadable;   // those of them that loaded
+  unsigned base = ORVEX_FACTORY_BASE;  // the card asked for
 };
 
 DriverLibraries ProbeDriverLibraries();

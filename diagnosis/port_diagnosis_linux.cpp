@@ -10,14 +10,14 @@
 #include <fstream>
 #include <string>
 
-#include "port/registers.h"
+#include "card/pc_devices.h"
 #include "port_diagnosis.h"
 
 namespace orvex::diagnosis {
 namespace {
 
-int IopermError() {
-  return ioperm(port::CONTROLLER_FIRST_PORT, port::CONTROLLER_PORT_COUNT, 1) == 0 ? 0 : errno;
+int IopermError(unsigned base) {
+  return ioperm(base, ORVEX_REGISTER_COUNT, 1) == 0 ? 0 : errno;
 }
 
 int DevPortError() {
@@ -53,9 +53,10 @@ std::filesystem::path RunningProgram() {
 
 }  // namespace
 
-LinuxPortAccess ProbeLinuxPortAccess() {
+LinuxPortAccess ProbeLinuxPortAccess(unsigned base) {
   LinuxPortAccess access;
-  access.ioperm_error = IopermError();
+  access.base = base;
+  access.ioperm_error = IopermError(base);
   access.dev_port_error = DevPortError();
   access.holds_raw_io = HoldsRawIo();
   access.lockdown = LockdownMode();
@@ -63,8 +64,8 @@ LinuxPortAccess ProbeLinuxPortAccess() {
   return access;
 }
 
-std::string ExplainSilentController() {
-  return ExplainLinuxPortAccess(ProbeLinuxPortAccess());
+std::string ExplainSilentCard(unsigned base) {
+  return ExplainLinuxPortAccess(ProbeLinuxPortAccess(base));
 }
 
 }  // namespace orvex::diagnosis

@@ -35,8 +35,10 @@ DriverLibraries ProbeDriverLibraries() {
   return drivers;
 }
 
-std::string ExplainSilentController() {
-  return ExplainDriverLibraries(ProbeDriverLibraries());
+std::string ExplainSilentCard(unsigned base) {
+  DriverLibraries drivers = ProbeDriverLibraries();
+  drivers.base = base;
+  return ExplainDriverLibraries(drivers);
 }
 
 }  // namespace orvex::diagnosis

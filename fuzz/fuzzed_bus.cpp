@@ -61,8 +61,8 @@ const BusRecord& Bus() {
 
 namespace orvex::port {
 
-std::uint8_t ReadPortByte(PortAddress port) {
-  const auto address = static_cast<std::uint16_t>(port & 0xFFFF);
+std::uint8_t ReadPortByte(const CardPorts& card, Register which) {
+  const auto address = static_cast<std::uint16_t>(card.Address(which) & 0xFFFF);
   std::uint8_t value = 0xFF;
   if (address == 0x341) value = fuzz::ShowHandshake();
   if (address == 0x340) value = fuzz::Exhausted() ? 0xFF : fuzz::NextScriptByte();
@@ -70,8 +70,8 @@ std::uint8_t ReadPortByte(PortAddress port) {
   return value;
 }
 
-void WritePortByte(PortAddress port, std::uint8_t value) {
-  fuzz::CheckHostWrite(static_cast<std::uint16_t>(port & 0xFFFF), value);
+void WritePortByte(const CardPorts& card, Register which, std::uint8_t value) {
+  fuzz::CheckHostWrite(static_cast<std::uint16_t>(card.Address(which) & 0xFFFF), value);
   fuzz::Tick();
 }
 

@@ -259,17 +259,17 @@ ORVEX_API int ORVEX_CALL orvex_dh(orvex_card* card, int axis);
 ORVEX_API int ORVEX_CALL orvex_gh(orvex_card* card, int axis);
 
 /* TP on `card`, axis 1 or 2: stores the position, in caller units, into
-   *position (which must not be NULL) and returns ORVEX_SUCCESS;
-   ORVEX_ERROR_REPLY when the reply held no number. */
+   *position and returns ORVEX_SUCCESS; ORVEX_ERROR_REPLY when the reply held
+   no number, ORVEX_ERROR_VALUE (nothing sent) when `position` is NULL. */
 ORVEX_API int ORVEX_CALL orvex_tp(orvex_card* card, int axis, float* position);
 
 /* OK on `card`: ORVEX_SUCCESS when axis 1 answers its position query with a
    number, ORVEX_ERROR_REPLY when it answers without one. */
 ORVEX_API int ORVEX_CALL orvex_ok(orvex_card* card);
 
-/* MT on `card`, axis codes 0, 1 or 2: stores 1 into *at_rest (which must not
-   be NULL) when the addressed axes are at rest, 0 while one moves, and
-   returns ORVEX_SUCCESS. */
+/* MT on `card`, axis codes 0, 1 or 2: stores 1 into *at_rest when the
+   addressed axes are at rest, 0 while one moves, and returns ORVEX_SUCCESS;
+   ORVEX_ERROR_VALUE (nothing sent) when `at_rest` is NULL. */
 ORVEX_API int ORVEX_CALL orvex_mt(orvex_card* card, int axis, int* at_rest);
 
 /* WS on `card`: ORVEX_SUCCESS once the addressed axes are at rest;

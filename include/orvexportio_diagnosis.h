@@ -27,6 +27,14 @@ extern "C" {
  */
 ORVEX_API int ORVEX_CALL orvexdiag_explain(char* text, int capacity);
 
+/*
+ * The same for the card at `base` (a card of the card API, orvex_open). The
+ * line above is for the card of the eleven functions: at 0x340, or where
+ * ORVEXPORTIO_BASE puts it; when that variable names no base a card may sit
+ * at, the line says so.
+ */
+ORVEX_API int ORVEX_CALL orvexdiag_explain_card(unsigned base, char* text, int capacity);
+
 #ifdef __cplusplus
 }
 #endif

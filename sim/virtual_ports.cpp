@@ -7,12 +7,12 @@
 
 namespace orvex::port {
 
-std::uint8_t ReadPortByte(PortAddress port) {
-  return sim::TheController().ReadPort(static_cast<std::uint16_t>(port & 0xFFFF));
+std::uint8_t ReadPortByte(const CardPorts& card, Register which) {
+  return sim::TheController().ReadPort(static_cast<std::uint16_t>(card.Address(which) & 0xFFFF));
 }
 
-void WritePortByte(PortAddress port, std::uint8_t value) {
-  sim::TheController().WritePort(static_cast<std::uint16_t>(port & 0xFFFF), value);
+void WritePortByte(const CardPorts& card, Register which, std::uint8_t value) {
+  sim::TheController().WritePort(static_cast<std::uint16_t>(card.Address(which) & 0xFFFF), value);
 }
 
 double SteadyClockSeconds() {

@@ -19,7 +19,7 @@ using link::SendCommand;
 using sim::Faults;
 using sim::Microseconds;
 
-constexpr port::PortAddress kBase = 0x340;
+const port::CardPorts kBase{0x340};
 constexpr Microseconds kAcknowledgeBoundUs = 1'000'000;
 
 // A missed 9 ms window ends with the first clock reading past it: 9001 or

@@ -78,7 +78,7 @@ TEST_F(SimExportsTest, LineCutOffByATimeOutIsNotAnnounced) {
 
 TEST_F(SimExportsTest, OverlongLineIsAnnouncedAsKeptAndStillTerminated) {
   const std::string line = std::string(70, 'X') + "\r";
-  ASSERT_EQ(link::SendCommand(line, 0x340), 1);
+  ASSERT_EQ(link::SendCommand(line, port::CardPorts{0x340}), 1);
   ASSERT_EQ(announced_.size(), 1U);
   EXPECT_EQ(announced_[0].length, static_cast<int>(sim::ReceivedLine::kCapacity));
   EXPECT_EQ(announced_[0].text, line.substr(0, sim::ReceivedLine::kCapacity));

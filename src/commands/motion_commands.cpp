@@ -1,8 +1,11 @@
 // The motion commands: one line per addressed axis, nothing read back.
+#include "commands/motion_commands.h"
+
 #include <cstdint>
 #include <string_view>
 
 #include "commands/axis.h"
+#include "commands/cards.h"
 #include "commands/command_line.h"
 #include "commands/conversion.h"
 #include "link/exchange.h"
@@ -11,45 +14,52 @@
 namespace orvex::commands {
 namespace {
 
-bool Send(const CommandLine& line) {
-  return link::SendLine(line.View());
+bool Send(link::Card& card, const CommandLine& line) {
+  return link::SendLine(card, line.View());
 }
 
-// "1PA 250\r": the mnemonic, one space, the count in signed decimal.
-bool SendPositionLine(signed char axis, std::string_view mnemonic, std::int32_t count) {
-  return Send(CommandLine::ForAxis(axis).Text(mnemonic).Text(" ").Number(count).End());
+}  // namespace
+
+bool SendPositionLines(link::Card& card, signed char axis, std::string_view mnemonic,
+                       std::int32_t count) {
+  return ForAddressedAxes(axis, [&](signed char one) {
+    return Send(card, CommandLine::ForAxis(one).Text(mnemonic).Text(" ").Number(count).End());
+  });
 }
 
-// "1VA250\r": the mnemonic and the count's 32 bits in unsigned decimal.
-bool SendSpeedLine(signed char axis, std::int32_t count) {
-  return Send(
-      CommandLine::ForAxis(axis).Text("VA").Number(static_cast<std::uint32_t>(count)).End());
+bool SendSpeedLines(link::Card& card, signed char axis, std::int32_t count) {
+  return ForAddressedAxes(axis, [&](signed char one) {
+    return Send(
+        card, CommandLine::ForAxis(one).Text("VA").Number(static_cast<std::uint32_t>(count)).End());
+  });
 }
 
-// "1ST\r": the mnemonic alone.
-bool SendBareLine(signed char axis, std::string_view mnemonic) {
-  return Send(CommandLine::ForAxis(axis).Text(mnemonic).End());
+bool SendBareLines(link::Card& card, signed char axis, std::string_view mnemonic) {
+  return ForAddressedAxes(axis, [&](signed char one) {
+    return Send(card, CommandLine::ForAxis(one).Text(mnemonic).End());
+  });
 }
 
-// The exported result of sending each axis the argument addresses its line.
-template <typename SendToAxis>
-int SendToAxes(signed char argument, SendToAxis send_to_axis) {
-  return ResultForAxisCode(argument,
-                           [&](signed char axis) { return ForAddressedAxes(axis, send_to_axis); });
-}
+namespace {
 
 int SendPosition(signed char axis, std::string_view mnemonic, float value) {
   const std::int32_t count = ControllerCount(value);
-  return SendToAxes(axis, [&](signed char one) { return SendPositionLine(one, mnemonic, count); });
+  return OnElevensCard(axis, [&](link::Card& card, signed char addressed) {
+    return SendPositionLines(card, addressed, mnemonic, count);
+  });
 }
 
 int SendSpeed(signed char axis, float value) {
   const std::int32_t count = ControllerCount(value);
-  return SendToAxes(axis, [&](signed char one) { return SendSpeedLine(one, count); });
+  return OnElevensCard(axis, [&](link::Card& card, signed char addressed) {
+    return SendSpeedLines(card, addressed, count);
+  });
 }
 
 int SendBare(signed char axis, std::string_view mnemonic) {
-  return SendToAxes(axis, [&](signed char one) { return SendBareLine(one, mnemonic); });
+  return OnElevensCard(axis, [&](link::Card& card, signed char addressed) {
+    return SendBareLines(card, addressed, mnemonic);
+  });
 }
 
 }  // namespace

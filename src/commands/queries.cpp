@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "commands/axis.h"
+#include "commands/cards.h"
 #include "commands/command_line.h"
 #include "commands/constants.h"
 #include "commands/position_text.h"
@@ -22,18 +23,7 @@ constexpr std::uint8_t AXIS_1_MOVING = 0x01;
 constexpr std::uint8_t AXIS_2_MOVING = 0x02;
 
 // How long WS keeps asking a controller that no longer answers, in seconds.
-constexpr double STATUS_SILENCE_BOUND = 1.0;
-
-bool AxesDone(signed char axis, std::uint8_t status) {
-  switch (axis) {
-    case AXIS_BOTH:
-      return (status & (AXIS_1_MOVING | AXIS_2_MOVING)) == 0;
-    case AXIS_1:
-      return (status & AXIS_1_MOVING) == 0;
-    default:
-      return (status & AXIS_2_MOVING) == 0;
-  }
-}
+constexpr double STATUS_SILENCE_BOUND = ORVEX_STATUS_SILENCE_SECONDS;
 
 // The first four reply bytes as a little-endian word, for axis codes that
 // address no axis.
@@ -53,12 +43,23 @@ int StatusResult(signed char axis, const StatusReply& reply) {
   return AxesDone(axis, reply.Status()) ? 1 : 0;
 }
 
-// True once the addressed axes are at rest; false once the controller has
-// been silent for STATUS_SILENCE_BOUND.
-bool WaitUntilStopped(signed char axis) {
+}  // namespace
+
+bool AxesDone(signed char axis, std::uint8_t status) {
+  switch (axis) {
+    case AXIS_BOTH:
+      return (status & (AXIS_1_MOVING | AXIS_2_MOVING)) == 0;
+    case AXIS_1:
+      return (status & AXIS_1_MOVING) == 0;
+    default:
+      return (status & AXIS_2_MOVING) == 0;
+  }
+}
+
+bool WaitUntilStopped(link::Card& card, signed char axis) {
   double last_answer = link::NowSeconds();
   for (;;) {
-    const StatusReply reply = QueryStatus();
+    const StatusReply reply = QueryStatus(card);
     if (reply.exchanged) {
       if (AxesDone(axis, reply.Status())) return true;
       last_answer = link::NowSeconds();
@@ -68,19 +69,18 @@ bool WaitUntilStopped(signed char axis) {
   }
 }
 
-}  // namespace
-
-std::optional<double> QueryPosition(signed char axis) {
-  if (axis != AXIS_1 && axis != AXIS_2) return std::nullopt;
-  const link::QueryReply reply = link::Query(CommandLine::ForAxis(axis).Text("TP").End().View());
-  if (!reply.answered) return std::nullopt;
+PositionAnswer QueryPosition(link::Card& card, signed char axis) {
+  if (axis != AXIS_1 && axis != AXIS_2) return {};
+  const link::QueryReply reply =
+      link::Query(card, CommandLine::ForAxis(axis).Text("TP").End().View());
+  if (!reply.answered) return {};
   const std::optional<float> counts = ParsePositionReply(reply.Received());
-  if (!counts) return std::nullopt;
-  return static_cast<double>(*counts) / COUNTS_PER_UNIT;
+  if (!counts) return {true, std::nullopt};
+  return {true, static_cast<double>(*counts) / COUNTS_PER_UNIT};
 }
 
-StatusReply QueryStatus() {
-  const link::QueryReply reply = link::Query("TS\r");
+StatusReply QueryStatus(link::Card& card) {
+  const link::QueryReply reply = link::Query(card, "TS\r");
   StatusReply status;
   status.exchanged = reply.answered;
   if (reply.answered) {
@@ -90,27 +90,42 @@ StatusReply QueryStatus() {
   return status;
 }
 
+namespace {
+
+// A position of the eleven's card, or nothing; nothing is sent when that
+// card cannot be reached.
+std::optional<double> ElevensPosition(signed char axis) {
+  link::Card* card = CardOfTheEleven();
+  if (card == nullptr) return std::nullopt;
+  return QueryPosition(*card, axis).position;
+}
+
+}  // namespace
 }  // namespace orvex::commands
 
 extern "C" {
 
 float ORVEX_CALL TP(signed char axis) {
-  const std::optional<double> position =
-      orvex::commands::QueryPosition(orvex::commands::AxisFromArgument(axis));
-  return position ? static_cast<float>(*position) : orvex::commands::POSITION_ERROR;
+  using namespace orvex::commands;
+  const std::optional<double> position = ElevensPosition(AxisFromArgument(axis));
+  return position ? static_cast<float>(*position) : POSITION_ERROR;
 }
 
 int ORVEX_CALL OK(void) {
-  return orvex::commands::QueryPosition(orvex::commands::AXIS_1) ? 1 : 0;
+  using namespace orvex::commands;
+  return ElevensPosition(AXIS_1) ? 1 : 0;
 }
 
 int ORVEX_CALL MT(signed char axis) {
-  return orvex::commands::StatusResult(orvex::commands::AxisFromArgument(axis),
-                                       orvex::commands::QueryStatus());
+  using namespace orvex::commands;
+  orvex::link::Card* card = CardOfTheEleven();
+  if (card == nullptr) return 0;
+  return StatusResult(AxisFromArgument(axis), QueryStatus(*card));
 }
 
 int ORVEX_CALL WS(signed char axis) {
-  return orvex::commands::ResultForAxisCode(axis, orvex::commands::WaitUntilStopped);
+  using namespace orvex::commands;
+  return OnElevensCard(axis, WaitUntilStopped);
 }
 
 }  // extern "C"

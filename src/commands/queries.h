@@ -6,11 +6,18 @@
 #include <cstdint>
 #include <optional>
 
+#include "link/card.h"
+
 namespace orvex::commands {
 
-// A position in caller units, still in double precision, or nothing when the
-// exchange failed or the reply held no number.
-std::optional<double> QueryPosition(signed char axis);
+struct PositionAnswer {
+  bool answered = false;           // the query went out and a whole reply line came back
+  std::optional<double> position;  // in caller units, still in double precision; none when
+                                   // the reply held no number
+};
+
+// Axis 1 or 2 (anything else sends nothing and is not answered).
+PositionAnswer QueryPosition(link::Card& card, signed char axis);
 
 struct StatusReply {
   bool exchanged = false;                     // "TS" went out and a whole reply line came back
@@ -18,6 +25,14 @@ struct StatusReply {
   std::uint8_t Status() const { return first_bytes[0]; }
 };
 
-StatusReply QueryStatus();
+StatusReply QueryStatus(link::Card& card);
+
+// Whether the status byte shows the axes `axis` addresses (AXIS_BOTH, AXIS_1
+// or AXIS_2) at rest.
+bool AxesDone(signed char axis, std::uint8_t status);
+
+// True once the addressed axes are at rest; false once the controller has
+// been silent for ORVEX_STATUS_SILENCE_SECONDS.
+bool WaitUntilStopped(link::Card& card, signed char axis);
 
 }  // namespace orvex::commands

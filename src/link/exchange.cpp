@@ -2,28 +2,28 @@
 
 #include <string_view>
 
+#include "link/card.h"
 #include "link/link.h"
 #include "link/register_lock.h"
-#include "port/platform.h"
 
 namespace orvex::link {
 
-bool SendLine(std::string_view line) {
+bool SendLine(Card& card, std::string_view line) {
   bool delivered = false;
-  auto send = [&] { delivered = SendCommand(line, port::PORT_BASE); };
-  RunInTurn(ExchangeWork::Of(send));
+  auto send = [&] { delivered = SendCommand(line, card.Ports()); };
+  RunInTurn(card.Queue(), ExchangeWork::Of(send));
   return delivered;
 }
 
-QueryReply Query(std::string_view line) {
+QueryReply Query(Card& card, std::string_view line) {
   QueryReply reply;
   auto ask = [&] {
-    if (!SendCommand(line, port::PORT_BASE)) return;
-    const ReplyResult received = ReadReply(reply.bytes, port::PORT_BASE);
+    if (!SendCommand(line, card.Ports())) return;
+    const ReplyResult received = ReadReply(reply.bytes, card.Ports());
     reply.answered = received.delivered;
     reply.length = received.length;
   };
-  RunInTurn(ExchangeWork::Of(ask));
+  RunInTurn(card.Queue(), ExchangeWork::Of(ask));
   return reply;
 }
 

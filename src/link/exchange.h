@@ -1,4 +1,4 @@
-// One exchange with the controller at PORT_BASE, holding the registers for
+// One exchange with a card's controller, holding the card's registers for
 // exactly its length.
 #pragma once
 
@@ -8,13 +8,16 @@
 #include <span>
 #include <string_view>
 
+#include "link/card.h"
+#include "orvexportio.h"
+
 namespace orvex::link {
 
 // Sends one command line; true when it was delivered, false on a time-out.
-bool SendLine(std::string_view line);
+bool SendLine(Card& card, std::string_view line);
 
 struct QueryReply {
-  static constexpr std::size_t CAPACITY = 80;
+  static constexpr std::size_t CAPACITY = ORVEX_REPLY_CAPACITY;
   bool answered = false;  // the query went out and a whole reply line came back
   std::array<std::uint8_t, CAPACITY> bytes{};
   std::size_t length = 0;
@@ -22,6 +25,6 @@ struct QueryReply {
 };
 
 // Sends one query line and reads its reply line.
-QueryReply Query(std::string_view line);
+QueryReply Query(Card& card, std::string_view line);
 
 }  // namespace orvex::link

@@ -9,7 +9,7 @@
 
 namespace orvex::link {
 
-// Reads the handshake register over and over, without pause, until `accepts`
+// Reads the card's handshake register over and over, without pause, until `accepts`
 // takes the value read or `limit` seconds have passed. A clock reading is
 // taken just before each read (the first one also starts the window); the
 // value counts only when that reading lies before the end of the window, so a
@@ -17,12 +17,13 @@ namespace orvex::link {
 // two readings, when this thread was not running, move the end of the window
 // out by their length, up to STALL_ALLOWANCE in all.
 template <typename Accepts>
-bool AwaitHandshake(port::PortAddress handshake, double limit, Accepts accepts) {
+bool AwaitHandshake(const port::CardPorts& card, double limit, Accepts accepts) {
   double now = NowSeconds();
   double deadline = now + limit;
   double allowance = STALL_ALLOWANCE;
   for (;;) {
-    if (accepts(port::ReadPortByte(handshake)) || now > deadline) return now < deadline;
+    if (accepts(port::ReadPortByte(card, port::Register::Handshake)) || now > deadline)
+      return now < deadline;
     const double previous = now;
     now = NowSeconds();
     if (now - previous > HOST_STALL && allowance > 0.0) {

@@ -1,6 +1,6 @@
 // The byte handshake that carries command lines to the controller and reply
-// lines back, through the data register (base) and the handshake register
-// (base + 1).
+// lines back, through a card's data register (its base) and handshake
+// register (base + 1).
 #pragma once
 
 #include <cstddef>
@@ -48,7 +48,7 @@ inline constexpr std::size_t REPLY_BOUND = 1024;
 // READY. Returns true when every byte was delivered, false when the controller
 // missed a readiness window or an acknowledgement bound; the bytes sent before
 // stay sent. An empty command sends nothing and only waits for READY.
-bool SendCommand(std::string_view command, port::PortAddress base);
+bool SendCommand(std::string_view command, const port::CardPorts& card);
 
 struct ReplyResult {
   bool delivered;      // a whole line fitted into the buffer
@@ -60,6 +60,6 @@ struct ReplyResult {
 // feed (or REPLY_BOUND bytes), so the link stays in step with the controller,
 // but only what fits is stored and the line is not delivered. Neither is it
 // when the controller missed a window or a bound; the bytes stored so far stay.
-ReplyResult ReadReply(std::span<std::uint8_t> buffer, port::PortAddress base);
+ReplyResult ReadReply(std::span<std::uint8_t> buffer, const port::CardPorts& card);
 
 }  // namespace orvex::link

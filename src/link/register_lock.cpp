@@ -7,7 +7,6 @@
 #include "port/threads.h"
 
 namespace orvex::link {
-namespace {
 
 // Where a queued exchange stands, as its own thread sees it.
 enum class Standing : std::uint8_t {
@@ -22,24 +21,13 @@ struct Waiter {
   explicit Waiter(ExchangeWork exchange) : work(exchange) {}
   ExchangeWork work;
   Waiter* next = nullptr;
-  bool taken = false;        // out of the queue; guarded by port::LockQueue
+  bool taken = false;        // out of the queue; guarded by the queue's lock
   bool wants_serve = false;  // its thread must hold the registers itself
   std::atomic<Standing> standing{Standing::Waiting};
   port::Wakeup wakeup;
 };
 
-// The registers' state and the queue of waiters, first come first served.
-// Plain data, guarded by port::LockQueue: nothing here is ever destroyed, so
-// process exit and unloading the library wait for no thread still inside a
-// call. While `held`, one thread runs exchanges (its own, then those of the
-// waiters it takes from the head) or is being woken to.
-struct RegisterQueue {
-  bool held = false;
-  Waiter* head = nullptr;
-  Waiter* tail = nullptr;
-};
-
-constinit RegisterQueue queue;
+namespace {
 
 // How many exchanges of other threads one thread runs, at most, and for how
 // long, in seconds on the link's clock, before it hands the registers on and
@@ -54,7 +42,7 @@ constexpr double SERVING_TIME = 0.002;
 // looks needs no wake-up; behind a slow controller it soon sleeps.
 constexpr int LOOKS_BEFORE_SLEEPING = 16;
 
-void Append(Waiter& waiter) {
+void Append(RegisterQueue& queue, Waiter& waiter) {
   if (queue.tail == nullptr) {
     queue.head = &waiter;
   } else {
@@ -63,13 +51,13 @@ void Append(Waiter& waiter) {
   queue.tail = &waiter;
 }
 
-void PutFirst(Waiter& waiter) {
+void PutFirst(RegisterQueue& queue, Waiter& waiter) {
   waiter.next = queue.head;
   queue.head = &waiter;
   if (queue.tail == nullptr) queue.tail = &waiter;
 }
 
-Waiter* TakeHeadLocked() {
+Waiter* TakeHeadLocked(RegisterQueue& queue) {
   Waiter* head = queue.head;
   if (head == nullptr) return nullptr;
   queue.head = head->next;
@@ -78,7 +66,7 @@ Waiter* TakeHeadLocked() {
   return head;
 }
 
-void Remove(Waiter& waiter) {
+void Remove(RegisterQueue& queue, Waiter& waiter) {
   Waiter* before = nullptr;
   for (Waiter* at = queue.head; at != nullptr; before = at, at = at->next) {
     if (at != &waiter) continue;
@@ -99,18 +87,17 @@ void Tell(Waiter& waiter, Standing standing) {
 
 // Takes the waiter at the head; none, and the registers are free, when
 // nobody waits.
-Waiter* NextOrRelease() {
-  port::LockQueue();
-  Waiter* next = TakeHeadLocked();
+Waiter* NextOrRelease(RegisterQueue& queue) {
+  const port::HeldQueueLock held(queue.lock);
+  Waiter* next = TakeHeadLocked(queue);
   if (next == nullptr) queue.held = false;
-  port::UnlockQueue();
   return next;
 }
 
 // Gives the registers back, or to the waiter at the head, which then runs
 // its own exchange.
-void PassOn() {
-  Waiter* next = NextOrRelease();
+void PassOn(RegisterQueue& queue) {
+  Waiter* next = NextOrRelease(queue);
   if (next != nullptr) Tell(*next, Standing::Serve);
 }
 
@@ -120,11 +107,11 @@ bool ServedEnough(int served, double serving_ends) {
 
 // With the registers held: runs this thread's exchange, then for a while
 // those queued behind it, then hands the registers to the next waiter.
-void Serve(ExchangeWork own) {
+void Serve(RegisterQueue& queue, ExchangeWork own) {
   own();
   double serving_ends = 0.0;
   for (int served = 0;; ++served) {
-    Waiter* next = NextOrRelease();
+    Waiter* next = NextOrRelease(queue);
     if (next == nullptr) return;
     if (served == 0) serving_ends = NowSeconds() + SERVING_TIME;
     if (next->wants_serve || ServedEnough(served, serving_ends)) {
@@ -161,24 +148,27 @@ Standing AwaitStanding(Waiter& waiter) {
 // come, passes it on, so no turn is left that nobody serves.
 class LeaveWhenUnwound {
  public:
-  explicit LeaveWhenUnwound(Waiter& waiter) : waiter_(waiter) {}
+  LeaveWhenUnwound(RegisterQueue& queue, Waiter& waiter) : queue_(queue), waiter_(waiter) {}
   ~LeaveWhenUnwound() {
     if (settled_) return;
-    port::LockQueue();
-    const bool taken = waiter_.taken;
-    if (!taken) Remove(waiter_);
-    port::UnlockQueue();
+    bool taken = false;
+    {
+      const port::HeldQueueLock held(queue_.lock);
+      taken = waiter_.taken;
+      if (!taken) Remove(queue_, waiter_);
+    }
     if (!taken) return;
     const port::CancellationState before = port::HoldOffCancellation();
     waiter_.wakeup.Wait();
     port::RestoreCancellation(before);
-    if (waiter_.standing.load(std::memory_order_acquire) == Standing::Serve) PassOn();
+    if (waiter_.standing.load(std::memory_order_acquire) == Standing::Serve) PassOn(queue_);
   }
   LeaveWhenUnwound(const LeaveWhenUnwound&) = delete;
   LeaveWhenUnwound& operator=(const LeaveWhenUnwound&) = delete;
   void Settled() { settled_ = true; }
 
  private:
+  RegisterQueue& queue_;
   Waiter& waiter_;
   bool settled_ = false;
 };
@@ -187,64 +177,29 @@ enum class Place { Last, First };
 
 // Returns true when the registers are free and now belong to the calling
 // thread; otherwise queues `waiter`.
-bool TakeOrQueue(Waiter& waiter, Place place) {
-  port::LockQueue();
+bool TakeOrQueue(RegisterQueue& queue, Waiter& waiter, Place place) {
+  const port::HeldQueueLock held(queue.lock);
   const bool free = !queue.held;
   if (free) {
     queue.held = true;
   } else if (place == Place::First) {
-    PutFirst(waiter);
+    PutFirst(queue, waiter);
   } else {
-    Append(waiter);
+    Append(queue, waiter);
   }
-  port::UnlockQueue();
   return free;
 }
 
 // Waits in the queue; returns true when the exchange was run by another
 // thread, false when the registers came to this thread.
-bool WaitInQueue(Waiter& waiter) {
-  LeaveWhenUnwound leave(waiter);
+bool WaitInQueue(RegisterQueue& queue, Waiter& waiter) {
+  LeaveWhenUnwound leave(queue, waiter);
   const Standing standing = AwaitStanding(waiter);
   leave.Settled();
   return standing == Standing::Done;
 }
 
-// fork(): the forking thread takes the registers ahead of every waiter, once
-// the exchanges in flight are over, so that no line is cut in two between
-// the processes, and holds the queue's lock so the child gets a consistent
-// copy. The child has only the forking thread: there the registers are free
-// and nobody waits.
-port::CancellationState cancellation_during_fork = 0;
-
 void DoNothing() {}
-
-void BeforeFork() {
-  cancellation_during_fork = port::HoldOffCancellation();
-  auto nothing = DoNothing;
-  Waiter waiter{ExchangeWork::Of(nothing)};
-  waiter.wants_serve = true;
-  if (!TakeOrQueue(waiter, Place::First)) (void)WaitInQueue(waiter);
-  port::LockQueue();
-}
-
-void AfterForkInParent() {
-  port::UnlockQueue();
-  PassOn();
-  port::RestoreCancellation(cancellation_during_fork);
-}
-
-void AfterForkInChild() {
-  queue = RegisterQueue{};
-  port::UnlockQueue();
-  port::RestoreCancellation(cancellation_during_fork);
-}
-
-void WatchForks() {
-  static const bool watching =
-      (port::CallAroundFork(BeforeFork, AfterForkInParent, AfterForkInChild), true);
-  (void)watching;
-}
 
 // Cancellation held off for as long as the object lives.
 class NoCancellation {
@@ -260,13 +215,37 @@ class NoCancellation {
 
 }  // namespace
 
-void RunInTurn(ExchangeWork work) {
-  WatchForks();
+void RunInTurn(RegisterQueue& queue, ExchangeWork work) {
   port::CancellationPoint();
   Waiter waiter(work);
-  if (!TakeOrQueue(waiter, Place::Last) && WaitInQueue(waiter)) return;
+  if (!TakeOrQueue(queue, waiter, Place::Last) && WaitInQueue(queue, waiter)) return;
   const NoCancellation uncancelled;
-  Serve(work);
+  Serve(queue, work);
+}
+
+// The forking thread takes the registers ahead of every waiter, once the
+// exchange in flight is over, so that no line is cut in two between the
+// processes, and holds the queue's lock so the child gets a consistent copy.
+void HoldForFork(RegisterQueue& queue) {
+  auto nothing = DoNothing;
+  Waiter waiter{ExchangeWork::Of(nothing)};
+  waiter.wants_serve = true;
+  if (!TakeOrQueue(queue, waiter, Place::First)) (void)WaitInQueue(queue, waiter);
+  queue.lock.Lock();
+}
+
+void ReleaseAfterForkInParent(RegisterQueue& queue) {
+  queue.lock.Unlock();
+  PassOn(queue);
+}
+
+// The child has only the forking thread: there the registers are free and
+// nobody waits.
+void ReleaseAfterForkInChild(RegisterQueue& queue) {
+  queue.held = false;
+  queue.head = nullptr;
+  queue.tail = nullptr;
+  queue.lock.Unlock();
 }
 
 }  // namespace orvex::link

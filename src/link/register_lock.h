@@ -1,5 +1,7 @@
-// The controller's two registers are one resource for the whole process.
+// A card's two registers are one resource for every thread of the process.
 #pragma once
+
+#include "port/threads.h"
 
 namespace orvex::link {
 
@@ -21,7 +23,21 @@ class ExchangeWork {
   void (*call_)(void*);
 };
 
-// Runs `work` while the registers belong to it alone, in the order the
+struct Waiter;
+
+// One card's registers and the threads waiting for them, first come first
+// served. Plain data, guarded by its lock: a queue is never destroyed, so
+// process exit and unloading the library wait for no thread still inside a
+// call. While `held`, one thread runs exchanges (its own, then those of the
+// waiters it takes from the head) or is being woken to.
+struct RegisterQueue {
+  port::QueueLock lock;
+  bool held = false;
+  Waiter* head = nullptr;
+  Waiter* tail = nullptr;
+};
+
+// Runs `work` while the card's registers belong to it alone, in the order the
 // threads asked: a thread that polls in a loop (WS) cannot shut out another
 // that wants a single line through (ST from a stop button).
 //
@@ -38,6 +54,14 @@ class ExchangeWork {
 // cancellation waits until it is over, so a line is never cut short. A
 // fork() waits for the exchange in flight to end, and the child starts with
 // the registers free.
-void RunInTurn(ExchangeWork work);
+void RunInTurn(RegisterQueue& queue, ExchangeWork work);
+
+// fork(), for each queue in turn: before it, the forking thread takes the
+// registers ahead of every waiter once the exchange in flight is over, and
+// the queue's lock; after it, the parent's queue carries on, and the child's
+// is free with nobody waiting (the child has only the forking thread).
+void HoldForFork(RegisterQueue& queue);
+void ReleaseAfterForkInParent(RegisterQueue& queue);
+void ReleaseAfterForkInChild(RegisterQueue& queue);
 
 }  // namespace orvex::link

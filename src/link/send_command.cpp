@@ -8,23 +8,24 @@
 namespace orvex::link {
 namespace {
 
-bool SendByte(std::uint8_t byte, port::PortAddress data, port::PortAddress handshake) {
-  if (!AwaitHandshake(handshake, HANDSHAKE_WINDOW, Exactly(READY))) return false;
-  port::WritePortByte(data, byte);
-  port::WritePortByte(handshake, STROBE);
-  if (!AwaitHandshake(handshake, ACKNOWLEDGE_BOUND, Exactly(PENDING))) return false;
-  port::WritePortByte(handshake, RELEASE);
+using port::Register;
+
+bool SendByte(std::uint8_t byte, const port::CardPorts& card) {
+  if (!AwaitHandshake(card, HANDSHAKE_WINDOW, Exactly(READY))) return false;
+  port::WritePortByte(card, Register::Data, byte);
+  port::WritePortByte(card, Register::Handshake, STROBE);
+  if (!AwaitHandshake(card, ACKNOWLEDGE_BOUND, Exactly(PENDING))) return false;
+  port::WritePortByte(card, Register::Handshake, RELEASE);
   return true;
 }
 
 }  // namespace
 
-bool SendCommand(std::string_view command, port::PortAddress base) {
-  const port::PortAddress handshake = base + 1;
+bool SendCommand(std::string_view command, const port::CardPorts& card) {
   for (const char character : command) {
-    if (!SendByte(static_cast<std::uint8_t>(character), base, handshake)) return false;
+    if (!SendByte(static_cast<std::uint8_t>(character), card)) return false;
   }
-  return AwaitHandshake(handshake, ACKNOWLEDGE_BOUND, Exactly(READY));
+  return AwaitHandshake(card, ACKNOWLEDGE_BOUND, Exactly(READY));
 }
 
 }  // namespace orvex::link

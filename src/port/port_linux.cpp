@@ -1,13 +1,14 @@
 // Port access on x86 Linux.
 //
 // The processor's port instructions are used on a thread that ioperm() has
-// granted the controller's registers; the grant belongs to the calling thread
-// only, so each thread asks once, on its first access. Where ioperm() is
-// refused (no CAP_SYS_RAWIO, kernel lockdown, no port I/O in the kernel) the
-// byte goes through /dev/port instead; where that cannot be opened either, the
-// bus behaves as if empty: reads give 0xFF and writes go nowhere. A port
-// instruction never runs on a thread without the grant, since that would kill
-// the host with SIGSEGV.
+// granted the card's two registers; a grant belongs to the calling thread
+// only, so each thread asks once per card, on its first access to that card,
+// for exactly that card's registers. Where ioperm() is refused (no
+// CAP_SYS_RAWIO, kernel lockdown, no port I/O in the kernel) the byte goes
+// through /dev/port instead, at the same address; where that cannot be opened
+// either, the bus behaves as if empty: reads give 0xFF and writes go nowhere.
+// A port instruction never runs on a thread without the grant for that card,
+// since that would kill the host with SIGSEGV.
 #include <fcntl.h>
 #include <sys/io.h>
 #include <unistd.h>
@@ -15,37 +16,47 @@
 #include <cstdint>
 #include <new>
 
+#include "card/pc_devices.h"
 #include "port/platform.h"
-#include "port/registers.h"
 
 namespace orvex::port {
 namespace {
 
-constexpr std::uint16_t FIRST_GRANTED_PORT = CONTROLLER_FIRST_PORT;
-constexpr std::uint16_t GRANTED_PORT_COUNT = CONTROLLER_PORT_COUNT;
 constexpr std::uint8_t EMPTY_BUS_BYTE = 0xFF;
+// Bases run up to 0x3FE; one entry per possible base keeps the look-up a
+// bit test.
+constexpr unsigned BASE_SLOTS = 0x400;
+constexpr unsigned BITS_PER_WORD = 64;
+constexpr unsigned GRANT_WORDS = BASE_SLOTS / BITS_PER_WORD;
 
-enum class ThreadGrant : std::uint8_t { NotAsked, Granted, Refused };
+// What this thread learnt from ioperm(), a pair of bits per base: asked, and
+// granted. initial-exec keeps the per-access check a load from the thread
+// block.
+struct ThreadGrants {
+  std::uint64_t asked[GRANT_WORDS];
+  std::uint64_t granted[GRANT_WORDS];
+};
 
-// initial-exec keeps the per-access check a single load from the thread block.
-thread_local ThreadGrant thread_grant __attribute__((tls_model("initial-exec"))) =
-    ThreadGrant::NotAsked;
+thread_local ThreadGrants thread_grants __attribute__((tls_model("initial-exec"))) = {};
 
 std::uint16_t BusAddress(PortAddress port) {
   return static_cast<std::uint16_t>(port & 0xFFFF);
 }
 
-bool IsGrantedRange(std::uint16_t address) {
-  return static_cast<std::uint16_t>(address - FIRST_GRANTED_PORT) < GRANTED_PORT_COUNT;
+std::uint64_t Bit(unsigned base) {
+  return std::uint64_t{1} << (base % BITS_PER_WORD);
 }
 
-bool ThreadMayUseInstructions(std::uint16_t address) {
-  if (!IsGrantedRange(address)) return false;
-  if (thread_grant == ThreadGrant::NotAsked) {
-    thread_grant = ioperm(FIRST_GRANTED_PORT, GRANTED_PORT_COUNT, 1) == 0 ? ThreadGrant::Granted
-                                                                        : ThreadGrant::Refused;
+// Asks once per thread and card, for exactly the card's two registers.
+bool ThreadMayUseInstructions(const CardPorts& card) {
+  const auto base = static_cast<unsigned>(card.Base());
+  if (base >= BASE_SLOTS) return false;
+  const unsigned word = base / BITS_PER_WORD;
+  if ((thread_grants.asked[word] & Bit(base)) == 0) {
+    thread_grants.asked[word] |= Bit(base);
+    if (ioperm(base, ORVEX_REGISTER_COUNT, 1) == 0) thread_grants.granted[word] |= Bit(base);
   }
-  return thread_grant == ThreadGrant::Granted;
+  return (thread_grants.granted[word] & Bit(base)) != 0;
 }
 
 // /dev/port, opened on first need and kept for the life of the process.
@@ -82,15 +93,15 @@ const DevPort& SharedDevPort() {
 
 }  // namespace
 
-std::uint8_t ReadPortByte(PortAddress port) {
-  const std::uint16_t address = BusAddress(port);
-  if (ThreadMayUseInstructions(address)) return inb(address);
+std::uint8_t ReadPortByte(const CardPorts& card, Register which) {
+  const std::uint16_t address = BusAddress(card.Address(which));
+  if (ThreadMayUseInstructions(card)) return inb(address);
   return SharedDevPort().Read(address);
 }
 
-void WritePortByte(PortAddress port, std::uint8_t value) {
-  const std::uint16_t address = BusAddress(port);
-  if (ThreadMayUseInstructions(address)) {
+void WritePortByte(const CardPorts& card, Register which, std::uint8_t value) {
+  const std::uint16_t address = BusAddress(card.Address(which));
+  if (ThreadMayUseInstructions(card)) {
     outb(value, address);
     return;
   }

@@ -85,14 +85,16 @@ void WriteWithInstruction(std::uint16_t address, std::uint8_t value) {
 
 }  // namespace
 
-std::uint8_t ReadPortByte(PortAddress port) {
+std::uint8_t ReadPortByte(const CardPorts& card, Register which) {
+  const PortAddress port = card.Address(which);
   if (UsesPortInstructions()) return ReadWithInstruction(BusAddress(port));
   const PortDriver& driver = Driver();
   if (driver.read == nullptr) return EMPTY_BUS_BYTE;
   return driver.read(static_cast<unsigned long>(port));
 }
 
-void WritePortByte(PortAddress port, std::uint8_t value) {
+void WritePortByte(const CardPorts& card, Register which, std::uint8_t value) {
+  const PortAddress port = card.Address(which);
   if (UsesPortInstructions()) {
     WriteWithInstruction(BusAddress(port), value);
     return;

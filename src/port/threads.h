@@ -1,5 +1,5 @@
 // What the register lock needs from the platform's threads: a short lock for
-// its queue, a wake-up of one waiting thread, a say in cancellation, and a
+// a queue, a wake-up of one waiting thread, a say in cancellation, and a
 // say in fork(). Each build links exactly one implementation, the one of its
 // platform.
 #pragma once
@@ -8,11 +8,36 @@
 
 namespace orvex::port {
 
-// The short lock around the register queue's bookkeeping: one for the whole
-// process, never destroyed, held for a few instructions and never across a
-// wait.
-void LockQueue();
-void UnlockQueue();
+// A short lock around bookkeeping (one card's register queue, the list of
+// cards): held for a few instructions and never across a wait. Never
+// destroyed, so that nothing at process exit or unloading waits for a thread
+// still inside a call.
+class QueueLock {
+ public:
+  QueueLock();
+  ~QueueLock() = default;
+  QueueLock(const QueueLock&) = delete;
+  QueueLock& operator=(const QueueLock&) = delete;
+
+  void Lock();
+  void Unlock();
+
+ private:
+  static constexpr std::size_t STORAGE_BYTES = 64;
+  alignas(16) unsigned char storage_[STORAGE_BYTES];
+};
+
+// Holds a QueueLock for as long as it lives.
+class HeldQueueLock {
+ public:
+  explicit HeldQueueLock(QueueLock& lock) : lock_(lock) { lock_.Lock(); }
+  ~HeldQueueLock() { lock_.Unlock(); }
+  HeldQueueLock(const HeldQueueLock&) = delete;
+  HeldQueueLock& operator=(const HeldQueueLock&) = delete;
+
+ private:
+  QueueLock& lock_;
+};
 
 // Offers the processor to another ready thread, if there is one.
 void LetOthersRun();

@@ -14,10 +14,12 @@
 namespace orvex::port {
 namespace {
 
-// glibc's adaptive mutex spins a little before it sleeps: the queue is held
-// for a few instructions, and with many threads a short spin is cheaper than
-// a sleep and a wake-up.
-pthread_mutex_t queue_mutex = PTHREAD_ADAPTIVE_MUTEX_INITIALIZER_NP;
+static_assert(sizeof(pthread_mutex_t) <= 64 && alignof(pthread_mutex_t) <= 16,
+              "QueueLock storage too small");
+
+pthread_mutex_t* Mutex(unsigned char* storage) {
+  return std::launder(reinterpret_cast<pthread_mutex_t*>(storage));
+}
 
 // A flag under a mutex of its own, with a condition variable to sleep on.
 // A condition variable rather than a semaphore, because its wait is a
@@ -49,12 +51,23 @@ class Unlocking {
 
 }  // namespace
 
-void LockQueue() {
-  (void)pthread_mutex_lock(&queue_mutex);
+// glibc's adaptive mutex spins a little before it sleeps: a queue is held
+// for a few instructions, and with many threads a short spin is cheaper than
+// a sleep and a wake-up.
+QueueLock::QueueLock() {
+  pthread_mutexattr_t attributes;
+  (void)pthread_mutexattr_init(&attributes);
+  (void)pthread_mutexattr_settype(&attributes, PTHREAD_MUTEX_ADAPTIVE_NP);
+  (void)pthread_mutex_init(new (storage_) pthread_mutex_t, &attributes);
+  (void)pthread_mutexattr_destroy(&attributes);
 }
 
-void UnlockQueue() {
-  (void)pthread_mutex_unlock(&queue_mutex);
+void QueueLock::Lock() {
+  (void)pthread_mutex_lock(Mutex(storage_));
+}
+
+void QueueLock::Unlock() {
+  (void)pthread_mutex_unlock(Mutex(storage_));
 }
 
 void LetOthersRun() {

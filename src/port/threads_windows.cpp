@@ -1,8 +1,8 @@
 // The register lock's thread primitives on Windows.
 //
 // A waiting thread sleeps on an event of its own, so a hand-over wakes that
-// one thread and no other. The queue's lock is a spin lock on one word,
-// initialised statically and never destroyed: at process exit Windows ends
+// one thread and no other. A queue's lock is a spin lock on one word,
+// never destroyed: at process exit Windows ends
 // the other threads wherever they are, possibly inside it, and nothing in
 // this library waits for them afterwards, neither then nor when the DLL is
 // unloaded. Win32 threads have no cancellation and no fork.
@@ -16,7 +16,11 @@
 namespace orvex::port {
 namespace {
 
-volatile LONG queue_word = 0;
+static_assert(sizeof(LONG) <= 64, "QueueLock storage too small");
+
+volatile LONG* Word(unsigned char* storage) {
+  return std::launder(reinterpret_cast<volatile LONG*>(storage));
+}
 
 // Spins this many times before handing the processor to another thread.
 constexpr int SPINS_BEFORE_YIELD = 64;
@@ -35,8 +39,12 @@ WakeupState* State(unsigned char* storage) {
 
 }  // namespace
 
-void LockQueue() {
-  for (int spins = 0; InterlockedExchange(&queue_word, 1) != 0; ++spins) {
+QueueLock::QueueLock() {
+  new (storage_) LONG{0};
+}
+
+void QueueLock::Lock() {
+  for (int spins = 0; InterlockedExchange(Word(storage_), 1) != 0; ++spins) {
     if (spins < SPINS_BEFORE_YIELD) continue;
     // Sleep(0) yields only to threads of the same priority; a lower-priority
     // holder needs Sleep(1) to get the processor back.
@@ -44,8 +52,8 @@ void LockQueue() {
   }
 }
 
-void UnlockQueue() {
-  InterlockedExchange(&queue_word, 0);
+void QueueLock::Unlock() {
+  InterlockedExchange(Word(storage_), 0);
 }
 
 void LetOthersRun() {

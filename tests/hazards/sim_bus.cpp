@@ -119,14 +119,14 @@ std::string WireProblems() {
 
 namespace orvex::port {
 
-std::uint8_t ReadPortByte(PortAddress port) {
+std::uint8_t ReadPortByte(const CardPorts& card, Register which) {
   hazards::PassCancellationPoint();
-  return sim::TheController().ReadPort(static_cast<std::uint16_t>(port & 0xFFFF));
+  return sim::TheController().ReadPort(static_cast<std::uint16_t>(card.Address(which) & 0xFFFF));
 }
 
-void WritePortByte(PortAddress port, std::uint8_t value) {
+void WritePortByte(const CardPorts& card, Register which, std::uint8_t value) {
   hazards::PassCancellationPoint();
-  sim::TheController().WritePort(static_cast<std::uint16_t>(port & 0xFFFF), value);
+  sim::TheController().WritePort(static_cast<std::uint16_t>(card.Address(which) & 0xFFFF), value);
 }
 
 double SteadyClockSeconds() {

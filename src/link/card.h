@@ -1,0 +1,34 @@
+// One card as the link drives it: where its registers sit, and the turns the
+// threads of this process take at them. Passed down from the exports with
+// every line.
+#pragma once
+
+#include "link/register_lock.h"
+#include "port/platform.h"
+
+namespace orvex::link {
+
+class Card {
+ public:
+  explicit Card(unsigned base) : ports_(static_cast<port::PortAddress>(base)) {}
+  Card(const Card&) = delete;
+  Card& operator=(const Card&) = delete;
+
+  unsigned Base() const { return static_cast<unsigned>(ports_.Base()); }
+  const port::CardPorts& Ports() const { return ports_; }
+  RegisterQueue& Queue() { return queue_; }
+
+ private:
+  friend class CardList;
+  port::CardPorts ports_;
+  RegisterQueue queue_;
+  Card* next_ = nullptr;  // in the list of every card of the process
+};
+
+// The card at `base`, made on first use and kept for the life of the
+// process: every caller asking for one base gets the same card, and so one
+// queue. nullptr when no room could be made for it. The base must be one a
+// card may sit at (card/bases.h); nothing here looks at it.
+Card* CardAt(unsigned base);
+
+}  // namespace orvex::link
