@@ -14,7 +14,7 @@
 
 #include "orvexportio.h"
 #include "samples.h"
-#include "virtual_controller.h"
+#include "virtual_bus.h"
 
 namespace orvex::bench {
 namespace {

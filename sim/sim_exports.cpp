@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "orvexportio_sim.h"
-#include "virtual_controller.h"
+#include "virtual_bus.h"
 
 using orvex::sim::AxisState;
 using orvex::sim::Clock;

@@ -1,13 +1,13 @@
 // The simulated port-I/O driver library: the driver's two functions onto the
-// one virtual controller. The test side's functions are those of
+// one virtual bus. The test side's functions are those of
 // orvexportio_sim.h.
 #include "simulated_driver.h"
 
 #include <cstdint>
 
-#include "virtual_controller.h"
+#include "virtual_bus.h"
 
-using orvex::sim::TheController;
+using orvex::sim::TheBus;
 
 namespace {
 
@@ -21,11 +21,11 @@ extern "C" {
 // No I/O port lies above 0xFFFF: such an address reads as an empty bus.
 unsigned char __stdcall DlPortReadPortUchar(unsigned long port) {
   if (port > kHighestPort) return kEmptyBus;
-  return TheController().ReadPort(static_cast<std::uint16_t>(port));
+  return TheBus().ReadPort(static_cast<std::uint16_t>(port));
 }
 
 void __stdcall DlPortWritePortUchar(unsigned long port, unsigned char value) {
-  if (port <= kHighestPort) TheController().WritePort(static_cast<std::uint16_t>(port), value);
+  if (port <= kHighestPort) TheBus().WritePort(static_cast<std::uint16_t>(port), value);
 }
 
 }  // extern "C"

@@ -1,26 +1,26 @@
 // The platform touch points of the virtual-controller build: every port
-// access, clock reading and pause goes to the one virtual controller.
+// access, clock reading and pause goes to the one virtual bus.
 #include <cstdint>
 
 #include "port/platform.h"
-#include "virtual_controller.h"
+#include "virtual_bus.h"
 
 namespace orvex::port {
 
 std::uint8_t ReadPortByte(const CardPorts& card, Register which) {
-  return sim::TheController().ReadPort(static_cast<std::uint16_t>(card.Address(which) & 0xFFFF));
+  return sim::TheBus().ReadPort(static_cast<std::uint16_t>(card.Address(which) & 0xFFFF));
 }
 
 void WritePortByte(const CardPorts& card, Register which, std::uint8_t value) {
-  sim::TheController().WritePort(static_cast<std::uint16_t>(card.Address(which) & 0xFFFF), value);
+  sim::TheBus().WritePort(static_cast<std::uint16_t>(card.Address(which) & 0xFFFF), value);
 }
 
 double SteadyClockSeconds() {
-  return sim::TheController().NowSeconds();
+  return sim::TheBus().NowSeconds();
 }
 
 void PauseMilliseconds(unsigned milliseconds) {
-  sim::TheController().Pause(milliseconds);
+  sim::TheBus().Pause(milliseconds);
 }
 
 }  // namespace orvex::port

@@ -11,7 +11,7 @@
 
 #include "allocation_counter.h"
 #include "orvexportio.h"
-#include "virtual_controller.h"
+#include "virtual_bus.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "link/link.h"
-#include "virtual_controller.h"
+#include "virtual_bus.h"
 #include "virtual_controller_fixture.h"
 
 namespace orvex::testing {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "orvexportio.h"
-#include "virtual_controller.h"
+#include "virtual_bus.h"
 
 namespace orvex::testing {
 namespace {

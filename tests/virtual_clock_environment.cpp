@@ -4,7 +4,7 @@
 // the real clock unless told otherwise; this is where our tests tell it.
 #include <gtest/gtest.h>
 
-#include "virtual_controller.h"
+#include "virtual_bus.h"
 
 namespace orvex::testing {
 namespace {

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "virtual_controller.h"
+#include "virtual_bus.h"
 
 namespace orvex::testing {
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "kernel_stand_in.h"
-#include "virtual_controller.h"
+#include "virtual_bus.h"
 
 namespace orvex::stand_in {
 

@@ -15,7 +15,7 @@
 #include <cstring>
 
 #include "stand_in_state.h"
-#include "virtual_controller.h"
+#include "virtual_bus.h"
 
 namespace orvex::stand_in {
 namespace {
@@ -73,7 +73,7 @@ ssize_t ReadPorts(int mode, void* buffer, std::size_t count, off_t offset) {
   ssize_t done = 0;
   for (off_t port = offset; port >= 0 && port < kPortCount && done < static_cast<ssize_t>(count);
        ++port, ++done) {
-    bytes[done] = sim::TheController().ReadPort(static_cast<std::uint16_t>(port));
+    bytes[done] = sim::TheBus().ReadPort(static_cast<std::uint16_t>(port));
     CountAccess(AccessKind::DevPortRead);
   }
   return done;
@@ -88,7 +88,7 @@ ssize_t WritePorts(int mode, const void* buffer, std::size_t count, off_t offset
   ssize_t done = 0;
   for (off_t port = offset; port >= 0 && port < kPortCount && done < static_cast<ssize_t>(count);
        ++port, ++done) {
-    sim::TheController().WritePort(static_cast<std::uint16_t>(port), bytes[done]);
+    sim::TheBus().WritePort(static_cast<std::uint16_t>(port), bytes[done]);
     CountAccess(AccessKind::DevPortWrite);
   }
   return done;

@@ -12,7 +12,7 @@
 #include <cstring>
 
 #include "stand_in_state.h"
-#include "virtual_controller.h"
+#include "virtual_bus.h"
 
 namespace orvex::stand_in {
 namespace {
@@ -107,7 +107,7 @@ void LeaveToThePreviousHandler() {
 }
 
 void Perform(const PortInstruction& instruction, greg_t& rax) {
-  sim::VirtualController& controller = sim::TheController();
+  sim::VirtualBus& controller = sim::TheBus();
   if (instruction.reads) {
     const std::uint8_t value = controller.ReadPort(instruction.port);
     rax = static_cast<greg_t>((static_cast<std::uint64_t>(rax) & ~std::uint64_t{0xFF}) | value);

@@ -12,7 +12,7 @@
 #include <type_traits>
 
 #include "stand_in_state.h"
-#include "virtual_controller.h"
+#include "virtual_bus.h"
 
 namespace orvex::stand_in {
 namespace {

@@ -18,7 +18,7 @@
 #include "hazard_bus.h"
 #include "orvexportio.h"
 #include "port/platform.h"
-#include "virtual_controller.h"
+#include "virtual_bus.h"
 
 namespace orvex::hazards {
 namespace {
