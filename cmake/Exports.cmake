@@ -30,34 +30,39 @@ set(ORVEX_CARD_EXPORTS
 # Everything the library for the card exports.
 set(ORVEX_LIBRARY_EXPORTS ${ORVEX_EXPORTS} ${ORVEX_CARD_EXPORTS})
 
-# What the virtual-controller build exports besides.
-set(ORVEX_SIM_EXPORTS
-  orvexsim_reset
-  orvexsim_line_count
-  orvexsim_line
-  orvexsim_set_line_callback
-  orvexsim_set_clock
-  orvexsim_clock
-  orvexsim_time
-  orvexsim_axis_position
-  orvexsim_axis_target
-  orvexsim_axis_moving
-  orvexsim_fault_silent
-  orvexsim_fault_stuck_handshake
-  orvexsim_fault_readiness_delay
-  orvexsim_fault_dies_after_bytes
-  orvexsim_fault_never_acknowledges_byte
-  orvexsim_fault_reply_stops_after
-  orvexsim_fault_garbled_reply
-  orvexsim_fault_overlong_reply
-  orvexsim_fault_endless_reply
-  orvexsim_clear_faults
-  orvexsim_queue_reply
-  orvexsim_bytes_taken
-  orvexsim_protocol_errors
-  orvexsim_record_vcd
-  orvexsim_stop_vcd
+# What the virtual-controller build exports besides: the bus's own
+# functions, and those that act on one card, each twice: orvexsim_<name> on
+# the first card and orvexsim_card_<name> on the card at a base.
+set(ORVEX_SIM_BUS_FUNCTIONS set_clock clock time add_card first_card)
+set(ORVEX_SIM_CARD_FUNCTIONS
+  reset
+  line_count
+  line
+  set_line_callback
+  axis_position
+  axis_target
+  axis_moving
+  fault_silent
+  fault_stuck_handshake
+  fault_readiness_delay
+  fault_dies_after_bytes
+  fault_never_acknowledges_byte
+  fault_reply_stops_after
+  fault_garbled_reply
+  fault_overlong_reply
+  fault_endless_reply
+  clear_faults
+  queue_reply
+  bytes_taken
+  protocol_errors
+  record_vcd
+  stop_vcd
 )
+list(TRANSFORM ORVEX_SIM_BUS_FUNCTIONS PREPEND orvexsim_ OUTPUT_VARIABLE orvex_sim_bus_exports)
+list(TRANSFORM ORVEX_SIM_CARD_FUNCTIONS PREPEND orvexsim_ OUTPUT_VARIABLE orvex_sim_first_card_exports)
+list(TRANSFORM ORVEX_SIM_CARD_FUNCTIONS PREPEND orvexsim_card_ OUTPUT_VARIABLE orvex_sim_card_exports)
+set(ORVEX_SIM_EXPORTS
+  ${orvex_sim_bus_exports} ${orvex_sim_first_card_exports} ${orvex_sim_card_exports})
 
 # What the diagnosis library exports: why the card's ports cannot be reached.
 set(ORVEX_DIAGNOSIS_EXPORTS orvexdiag_explain orvexdiag_explain_card)

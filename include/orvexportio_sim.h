@@ -23,7 +23,7 @@
  * environment variable ORVEXPORTIO_SIM_CLOCK=virtual ("real" or unset: the
  * real clock).
  *
- * Times below are on the controller's clock, in seconds.
+ * Times below are on the bus's clock, in seconds.
  */
 #ifndef ORVEXPORTIO_SIM_H
 #define ORVEXPORTIO_SIM_H
@@ -34,10 +34,33 @@
 extern "C" {
 #endif
 
-/* Makes the controller healthy and idle again, with its clock at zero, its
-   axes at rest at zero, no faults, an empty list of received lines and no
-   line callback. The choice of clock and a recording of the bus carry on. */
+/* ---- The bus and its cards ---------------------------------------------
+   The virtual controller is a bus with cards on it: from the start one card,
+   at the base of the eleven functions (0x340, or where ORVEXPORTIO_BASE puts
+   it), and more at the bases a host adds, for the card API (orvex_open). An
+   address no card decodes is an empty bus: it reads 0xFF and takes nothing,
+   so a card opened where none was added times out as on a real bus. The
+   clock is the bus's, one for every card.
+
+   The functions below that act on one card come twice: as written here they
+   act on the first card, and under the name orvexsim_card_<name>, with the
+   card's base first, on any card (declared at the end of this header). */
+
+/* Makes every card healthy and idle again, with the clock at zero, its axes
+   at rest at zero, no faults, an empty list of received lines and no line
+   callback. The choice of clock and a recording of the bus carry on. */
 ORVEX_API void ORVEX_CALL orvexsim_reset(void);
+
+/* Puts a card on the bus at `base` (its data register; the handshake
+   register follows). Returns 1 when a card is there (added now, or before),
+   0 when none may be: the base overlaps a standard PC device or leaves
+   0x100-0x3FF (as orvex_base_conflict says), its registers overlap another
+   card's, or the bus holds 16 cards already. A card stays on the bus for the
+   life of the process. */
+ORVEX_API int ORVEX_CALL orvexsim_add_card(unsigned base);
+
+/* The base of the first card, the one of the eleven functions. */
+ORVEX_API unsigned ORVEX_CALL orvexsim_first_card(void);
 
 /* ---- The clock --------------------------------------------------------- */
 
@@ -171,6 +194,40 @@ typedef void(ORVEX_CALL* orvexsim_line_callback)(const char* line, int length, d
    NULL stops the calls. orvexsim_reset forgets the callback. */
 ORVEX_API void ORVEX_CALL orvexsim_set_line_callback(orvexsim_line_callback callback,
                                                      void* context);
+
+/* ---- Any card, by its base ---------------------------------------------
+   Each acts on the card at `base`, as the function of the same name without
+   "card_" acts on the first card. Those that return nothing there return 1
+   here, or 0 when no card is at `base`; the others give what theirs give, or
+   -1 (NaN for the axes, 0 from orvexsim_card_record_vcd) when no card is
+   there. orvexsim_card_reset makes the card alone as after orvexsim_reset,
+   with the clock running on. */
+ORVEX_API int ORVEX_CALL orvexsim_card_reset(unsigned base);
+ORVEX_API int ORVEX_CALL orvexsim_card_line_count(unsigned base);
+ORVEX_API int ORVEX_CALL orvexsim_card_line(unsigned base, int index, char* text, int capacity,
+                                            double* received_at);
+ORVEX_API int ORVEX_CALL orvexsim_card_set_line_callback(unsigned base,
+                                                         orvexsim_line_callback callback,
+                                                         void* context);
+ORVEX_API double ORVEX_CALL orvexsim_card_axis_position(unsigned base, int axis);
+ORVEX_API double ORVEX_CALL orvexsim_card_axis_target(unsigned base, int axis);
+ORVEX_API int ORVEX_CALL orvexsim_card_axis_moving(unsigned base, int axis);
+ORVEX_API int ORVEX_CALL orvexsim_card_fault_silent(unsigned base);
+ORVEX_API int ORVEX_CALL orvexsim_card_fault_stuck_handshake(unsigned base, int value);
+ORVEX_API int ORVEX_CALL orvexsim_card_fault_readiness_delay(unsigned base, int byte,
+                                                             int microseconds);
+ORVEX_API int ORVEX_CALL orvexsim_card_fault_dies_after_bytes(unsigned base, int bytes);
+ORVEX_API int ORVEX_CALL orvexsim_card_fault_never_acknowledges_byte(unsigned base, int byte);
+ORVEX_API int ORVEX_CALL orvexsim_card_fault_reply_stops_after(unsigned base, int bytes);
+ORVEX_API int ORVEX_CALL orvexsim_card_fault_garbled_reply(unsigned base);
+ORVEX_API int ORVEX_CALL orvexsim_card_fault_overlong_reply(unsigned base);
+ORVEX_API int ORVEX_CALL orvexsim_card_fault_endless_reply(unsigned base);
+ORVEX_API int ORVEX_CALL orvexsim_card_clear_faults(unsigned base);
+ORVEX_API int ORVEX_CALL orvexsim_card_queue_reply(unsigned base, const char* bytes, int length);
+ORVEX_API int ORVEX_CALL orvexsim_card_bytes_taken(unsigned base);
+ORVEX_API int ORVEX_CALL orvexsim_card_protocol_errors(unsigned base);
+ORVEX_API int ORVEX_CALL orvexsim_card_record_vcd(unsigned base, const char* path);
+ORVEX_API int ORVEX_CALL orvexsim_card_stop_vcd(unsigned base);
 
 #ifdef __cplusplus
 }

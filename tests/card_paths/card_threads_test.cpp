@@ -13,6 +13,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "child_process.h"
@@ -109,6 +110,43 @@ TEST_P(CardThreadsTest, FreshThreadsEachReachTheController) {
               (Lines{"1PA 0\r", "2ST\r", "1TP\r", "1PA 100\r", "2ST\r", "1TP\r", "1PA 200\r",
                      "2ST\r", "1TP\r", "1PA 300\r", "2ST\r", "1TP\r"}));
     ExpectEveryAccessBy(route);
+  });
+}
+
+// Two cards, one after the other on two threads, so that each thread sends
+// its own lines (nobody waits, so nobody carries): each thread asks once per
+// card, for exactly that card's two registers, and each line reaches its card.
+TEST_P(CardThreadsTest, EachThreadAsksOncePerCardForExactlyItsRegisters) {
+  const PortRoute route = GetParam();
+  InChild([route] {
+    constexpr unsigned kSecondBase = 0x300;
+    ASSERT_NE(sim::TheBus().AddCard(kSecondBase), nullptr);
+    orvex_card* first = orvex_open(kDataRegister, nullptr);
+    orvex_card* second = orvex_open(kSecondBase, nullptr);
+    std::vector<pid_t> threads;
+    for (int thread = 0; thread < 2; ++thread) {
+      std::thread([&] {
+        EXPECT_EQ(orvex_st(first, 1), ORVEX_SUCCESS);
+        EXPECT_EQ(orvex_st(second, 2), ORVEX_SUCCESS);
+        EXPECT_EQ(orvex_dh(first, 2), ORVEX_SUCCESS);
+        EXPECT_EQ(orvex_dh(second, 1), ORVEX_SUCCESS);
+        threads.push_back(stand_in::ThisThread());
+      }).join();
+    }
+    std::multiset<std::pair<pid_t, unsigned long>> asked;
+    for (const stand_in::IopermCall& call : stand_in::IopermCalls()) {
+      EXPECT_EQ(call.count, 2U);
+      EXPECT_EQ(call.granted, route == PortRoute::Instructions);
+      asked.insert({call.thread, call.from});
+    }
+    const std::multiset<std::pair<pid_t, unsigned long>> expected = {{threads[0], kDataRegister},
+                                                                     {threads[0], kSecondBase},
+                                                                     {threads[1], kDataRegister},
+                                                                     {threads[1], kSecondBase}};
+    EXPECT_EQ(asked, expected);
+    EXPECT_EQ(Controller().LineTexts(), (Lines{"1ST\r", "2DH\r", "1ST\r", "2DH\r"}));
+    EXPECT_EQ(sim::TheBus().CardAt(kSecondBase)->LineTexts(),
+              (Lines{"2ST\r", "1DH\r", "2ST\r", "1DH\r"}));
   });
 }
 
