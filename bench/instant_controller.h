@@ -3,6 +3,8 @@
 // command byte, PENDING right after each strobe, a reply byte standing right
 // after each request. It counts every port access and every byte it moved, so
 // a benchmark can hold the link's accesses against the protocol's floor.
+// There are two such controllers, one at 0x340 and one at 0x300, each on
+// cache lines of its own; the counts below are those of the one at 0x340.
 #pragma once
 
 #include <cstdint>

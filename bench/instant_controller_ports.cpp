@@ -18,7 +18,6 @@ namespace orvex::bench {
 namespace {
 
 constexpr std::uint16_t kDataRegister = 0x340;
-constexpr std::uint16_t kHandshakeRegister = 0x341;
 constexpr std::uint8_t kReady = 0x80;
 constexpr std::uint8_t kPending = 0x00;
 constexpr std::uint8_t kStrobe = 0x80;
@@ -60,30 +59,41 @@ struct Controller {
   InstantControllerCounts counts;
 };
 
-Controller controller;
+// One controller per card the benchmarks drive, each on cache lines of its
+// own, so that two cards driven from two threads share nothing.
+constexpr std::uint16_t kFirstBase = kDataRegister;
+constexpr std::uint16_t kSecondBase = 0x300;
+alignas(64) Controller first_card;
+alignas(64) Controller second_card;
 
-bool LineEndsWith(std::string_view ending) {
+Controller* ControllerAt(std::uint16_t base) {
+  if (base == kFirstBase) return &first_card;
+  if (base == kSecondBase) return &second_card;
+  return nullptr;
+}
+
+bool LineEndsWith(Controller& controller, std::string_view ending) {
   return std::string_view(controller.line_tail.data(), controller.line_tail.size()) == ending;
 }
 
-void AnswerLine() {
+void AnswerLine(Controller& controller) {
   ++controller.counts.command_lines;
   controller.reply = {};
-  if (LineEndsWith("TP\r")) controller.reply = controller.position_answer.Text();
-  if (LineEndsWith("TS\r")) controller.reply = controller.status_answer.Text();
+  if (LineEndsWith(controller, "TP\r")) controller.reply = controller.position_answer.Text();
+  if (LineEndsWith(controller, "TS\r")) controller.reply = controller.status_answer.Text();
   controller.reply_next = 0;
   controller.phase = controller.reply.empty() ? Phase::Idle : Phase::LineAnswered;
 }
 
-void TakeByte() {
+void TakeByte(Controller& controller) {
   ++controller.counts.command_bytes;
   const char byte = static_cast<char>(controller.data);
   controller.line_tail = {controller.line_tail[1], controller.line_tail[2], byte};
   controller.phase = Phase::Idle;
-  if (byte == kCarriageReturn) AnswerLine();
+  if (byte == kCarriageReturn) AnswerLine(controller);
 }
 
-void HandOverReplyByte() {
+void HandOverReplyByte(Controller& controller) {
   ++controller.counts.reply_bytes;
   const bool line_ended = controller.data == kLineFeed;
   const bool exhausted = ++controller.reply_next >= controller.reply.size();
@@ -91,7 +101,7 @@ void HandOverReplyByte() {
   controller.phase = line_ended || exhausted ? Phase::Idle : Phase::ReplyOffered;
 }
 
-void Strobe() {
+void Strobe(Controller& controller) {
   if (controller.phase == Phase::Idle) {
     controller.phase = Phase::ByteTaken;
   } else if (controller.phase == Phase::ReplyOffered) {
@@ -102,17 +112,17 @@ void Strobe() {
   }
 }
 
-void Release() {
+void Release(Controller& controller) {
   if (controller.phase == Phase::ByteTaken) {
-    TakeByte();
+    TakeByte(controller);
   } else if (controller.phase == Phase::ReplyStanding) {
-    HandOverReplyByte();
+    HandOverReplyByte(controller);
   } else {
     ++controller.counts.protocol_errors;
   }
 }
 
-std::uint8_t ReadHandshake() {
+std::uint8_t ReadHandshake(Controller& controller) {
   switch (controller.phase) {
     case Phase::ByteTaken:
     case Phase::ReplyOffered:
@@ -127,11 +137,11 @@ std::uint8_t ReadHandshake() {
   return kEmptyBus;
 }
 
-void WriteHandshake(std::uint8_t value) {
+void WriteHandshake(Controller& controller, std::uint8_t value) {
   if (value == kStrobe) {
-    Strobe();
+    Strobe(controller);
   } else if (value == kRelease) {
-    Release();
+    Release(controller);
   } else {
     ++controller.counts.protocol_errors;
   }
@@ -140,22 +150,26 @@ void WriteHandshake(std::uint8_t value) {
 }  // namespace
 
 InstantControllerCounts InstantControllerCountsNow() {
-  return controller.counts;
+  return first_card.counts;
 }
 
 void ResetInstantController() {
-  controller.phase = Phase::Idle;
-  controller.line_tail = {};
-  controller.reply = {};
-  controller.reply_next = 0;
+  for (Controller* controller : {&first_card, &second_card}) {
+    controller->phase = Phase::Idle;
+    controller->line_tail = {};
+    controller->reply = {};
+    controller->reply_next = 0;
+  }
 }
 
 void SetPositionAnswer(std::string_view answer) {
-  controller.position_answer.Set(answer);
+  first_card.position_answer.Set(answer);
+  second_card.position_answer.Set(answer);
 }
 
 void SetStatusAnswer(std::string_view answer) {
-  controller.status_answer.Set(answer);
+  first_card.status_answer.Set(answer);
+  second_card.status_answer.Set(answer);
 }
 
 }  // namespace orvex::bench
@@ -163,21 +177,21 @@ void SetStatusAnswer(std::string_view answer) {
 namespace orvex::port {
 
 std::uint8_t ReadPortByte(const CardPorts& card, Register which) {
-  auto& controller = bench::controller;
-  ++controller.counts.reads;
-  const auto address = static_cast<std::uint16_t>(card.Address(which) & 0xFFFF);
-  if (address == bench::kHandshakeRegister) return bench::ReadHandshake();
-  if (address == bench::kDataRegister) return controller.data;
-  return bench::kEmptyBus;
+  bench::Controller* controller = bench::ControllerAt(static_cast<std::uint16_t>(card.Base()));
+  if (controller == nullptr) return bench::kEmptyBus;
+  ++controller->counts.reads;
+  if (which == Register::Handshake) return bench::ReadHandshake(*controller);
+  return controller->data;
 }
 
 void WritePortByte(const CardPorts& card, Register which, std::uint8_t value) {
-  auto& controller = bench::controller;
-  ++controller.counts.writes;
-  const auto address = static_cast<std::uint16_t>(card.Address(which) & 0xFFFF);
-  if (address == bench::kHandshakeRegister) bench::WriteHandshake(value);
-  if (address == bench::kDataRegister && controller.phase != bench::Phase::ReplyStanding) {
-    controller.data = value;
+  bench::Controller* controller = bench::ControllerAt(static_cast<std::uint16_t>(card.Base()));
+  if (controller == nullptr) return;
+  ++controller->counts.writes;
+  if (which == Register::Handshake) {
+    bench::WriteHandshake(*controller, value);
+  } else if (controller->phase != bench::Phase::ReplyStanding) {
+    controller->data = value;
   }
 }
 

@@ -53,5 +53,26 @@ BENCHMARK(BM_ExchangesAcrossThreads)
     ->UseRealTime()
     ->MinTime(1.0);
 
+// Cards side by side: each thread drives a card of its own through the card
+// API (0x340, 0x300), one exchange per iteration. `exchanges_per_card` is
+// one card's exchanges per second: with one thread, a card alone; with two,
+// each of two cards driven at once, which share no queue.
+void BM_CardsSideBySide(benchmark::State& state) {
+  static orvex_card* const cards[] = {orvex_open(0x340, nullptr), orvex_open(0x300, nullptr)};
+  orvex_card* card = cards[state.thread_index() % 2];
+  std::int64_t failed = 0;
+  int at_rest = 0;
+  for (auto _ : state) {
+    if (orvex_mt(card, 1, &at_rest) != ORVEX_SUCCESS) ++failed;
+  }
+  state.SetItemsProcessed(state.iterations());
+  state.counters["exchanges_per_card"] =
+      benchmark::Counter(static_cast<double>(state.iterations()),
+                         benchmark::Counter::kIsRate | benchmark::Counter::kAvgThreads);
+  state.counters["failed_calls"] =
+      benchmark::Counter(static_cast<double>(failed), benchmark::Counter::kDefaults);
+}
+BENCHMARK(BM_CardsSideBySide)->Threads(1)->Threads(2)->UseRealTime()->MinTime(1.0);
+
 }  // namespace
 }  // namespace orvex::bench
