@@ -2,6 +2,8 @@
 // as cheaply as a port read can be (one counter increment), and the real
 // steady clock and pause (src/port/clock_posix.cpp).
 #include <cstdint>
+#include <cstdio>
+#include <span>
 
 #include "empty_bus.h"
 #include "port/platform.h"
@@ -29,5 +31,9 @@ std::uint8_t ReadPortByte(const CardPorts& /*card*/, Register /*which*/) {
 }
 
 void WritePortByte(const CardPorts& /*card*/, Register /*which*/, std::uint8_t /*value*/) {}
+
+bool MachineWideName(const CardPorts& /*card*/, std::span<char> /*name*/) {
+  return false;
+}
 
 }  // namespace orvex::port

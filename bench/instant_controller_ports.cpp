@@ -9,6 +9,8 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <span>
 #include <string_view>
 
 #include "instant_controller.h"
@@ -193,6 +195,15 @@ void WritePortByte(const CardPorts& card, Register which, std::uint8_t value) {
   } else if (controller->phase != bench::Phase::ReplyStanding) {
     controller->data = value;
   }
+}
+
+// Named as the card's record is, in a folder of the benchmark's own choosing
+// (ORVEXPORTIO_RECORD_DIR), so that the benchmarks pay for the machine-wide
+// exclusion as the card's build does.
+bool MachineWideName(const CardPorts& card, std::span<char> name) {
+  const int written =
+      std::snprintf(name.data(), name.size(), "bench-0x%x", static_cast<unsigned>(card.Base()));
+  return written > 0 && static_cast<std::size_t>(written) < name.size();
 }
 
 }  // namespace orvex::port

@@ -75,6 +75,10 @@ void WritePortByte(const CardPorts& card, Register which, std::uint8_t value) {
   fuzz::Tick();
 }
 
+bool MachineWideName(const CardPorts& /*card*/, std::span<char> /*name*/) {
+  return false;
+}
+
 double SteadyClockSeconds() {
   return static_cast<double>(fuzz::Bus().now) / 1e6;
 }

@@ -3,6 +3,7 @@
 // every line.
 #pragma once
 
+#include "link/exchange_record.h"
 #include "link/register_lock.h"
 #include "port/platform.h"
 
@@ -19,11 +20,15 @@ class alignas(64) Card {
   unsigned Base() const { return static_cast<unsigned>(ports_.Base()); }
   const port::CardPorts& Ports() const { return ports_; }
   RegisterQueue& Queue() { return queue_; }
+  // Where the exchange in flight is noted while no other process shares the
+  // card.
+  ExchangeRecord& OwnRecord() { return own_record_; }
 
  private:
   friend class CardList;
   port::CardPorts ports_;
   RegisterQueue queue_;
+  ExchangeRecord own_record_{};
   Card* next_ = nullptr;  // in the list of every card of the process
 };
 

@@ -3,14 +3,59 @@
 #include <string_view>
 
 #include "link/card.h"
+#include "link/exchange_record.h"
+#include "link/finish_exchange.h"
 #include "link/link.h"
 #include "link/register_lock.h"
+#include "port/machine_wide.h"
 
 namespace orvex::link {
+namespace {
+
+// The card held machine-wide for one exchange, on top of this process's own
+// turn at its registers: other processes that drive the card wait for it, or
+// give up after the acknowledgement bound with nothing sent. An exchange a
+// dead holder left in flight is finished first.
+class MachineWideTurn {
+ public:
+  explicit MachineWideTurn(Card& card)
+      : card_(card), hold_(port::HoldCard(card.Ports(), ACKNOWLEDGE_BOUND)) {
+    const std::span<unsigned char> payload = port::SharedPayload(card.Ports());
+    record_ = payload.empty() ? &card.OwnRecord() : &RecordIn(payload);
+    // A live holder always ends its record before it lets the card go: one
+    // still in flight was left by a holder that died.
+    if (Taken() && record_->At().step != Step::Idle) FinishExchange(*record_, card.Ports());
+  }
+  ~MachineWideTurn() {
+    if (hold_ == port::MachineHold::Taken || hold_ == port::MachineHold::TakenFromTheDead) {
+      port::ReleaseCard(card_.Ports());
+    }
+  }
+  MachineWideTurn(const MachineWideTurn&) = delete;
+  MachineWideTurn& operator=(const MachineWideTurn&) = delete;
+
+  // False when another process held the card past the bound.
+  bool Taken() const { return hold_ != port::MachineHold::HeldElsewhere; }
+  ExchangeRecord& Record() { return *record_; }
+
+ private:
+  Card& card_;
+  port::MachineHold hold_;
+  ExchangeRecord* record_;
+};
+
+}  // namespace
 
 bool SendLine(Card& card, std::string_view line) {
   bool delivered = false;
-  auto send = [&] { delivered = SendCommand(line, card.Ports()); };
+  auto send = [&] {
+    MachineWideTurn turn(card);
+    if (!turn.Taken()) return;
+    ExchangeRecord& record = turn.Record();
+    record.Begin(line, false);
+    delivered = SendCommand(line, card.Ports(), record);
+    record.End();
+  };
   RunInTurn(card.Queue(), ExchangeWork::Of(send));
   return delivered;
 }
@@ -18,10 +63,16 @@ bool SendLine(Card& card, std::string_view line) {
 QueryReply Query(Card& card, std::string_view line) {
   QueryReply reply;
   auto ask = [&] {
-    if (!SendCommand(line, card.Ports())) return;
-    const ReplyResult received = ReadReply(reply.bytes, card.Ports());
-    reply.answered = received.delivered;
-    reply.length = received.length;
+    MachineWideTurn turn(card);
+    if (!turn.Taken()) return;
+    ExchangeRecord& record = turn.Record();
+    record.Begin(line, true);
+    if (SendCommand(line, card.Ports(), record)) {
+      const ReplyResult received = ReadReply(reply.bytes, card.Ports(), record);
+      reply.answered = received.delivered;
+      reply.length = received.length;
+    }
+    record.End();
   };
   RunInTurn(card.Queue(), ExchangeWork::Of(ask));
   return reply;

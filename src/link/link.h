@@ -50,6 +50,11 @@ inline constexpr std::size_t REPLY_BOUND = 1024;
 // stay sent. An empty command sends nothing and only waits for READY.
 bool SendCommand(std::string_view command, const port::CardPorts& card);
 
+class ExchangeRecord;
+
+// The same, noting each step in `record` before it is taken.
+bool SendCommand(std::string_view command, const port::CardPorts& card, ExchangeRecord& record);
+
 struct ReplyResult {
   bool delivered;      // a whole line fitted into the buffer
   std::size_t length;  // bytes stored in the buffer, line feed included
@@ -61,5 +66,9 @@ struct ReplyResult {
 // but only what fits is stored and the line is not delivered. Neither is it
 // when the controller missed a window or a bound; the bytes stored so far stay.
 ReplyResult ReadReply(std::span<std::uint8_t> buffer, const port::CardPorts& card);
+
+// The same, noting each step in `record` before it is taken.
+ReplyResult ReadReply(std::span<std::uint8_t> buffer, const port::CardPorts& card,
+                      ExchangeRecord& record);
 
 }  // namespace orvex::link

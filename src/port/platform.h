@@ -4,7 +4,9 @@
 // controller.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <span>
 
 namespace orvex::port {
 
@@ -18,19 +20,38 @@ enum class Register : std::uint8_t {
   Handshake = 1,  // strobe and acknowledge
 };
 
+// What the port layer keeps per card to share it with the other processes
+// that drive it (port/machine_wide.h): set on the card's first exchange and
+// kept for the life of the process. Its own business; opaque to the layers
+// above.
+struct CardSharing {
+  std::atomic<void*> record{nullptr};  // the shared record, once mapped
+  std::atomic<void*> lock{nullptr};    // a lock of its own, where the platform needs one
+  std::atomic<int> problem{0};         // 0: shared, or not tried yet; else why not
+  // The hold that made this process's last wait for the card run out: a
+  // stopped holder costs one wait, not one per queued call.
+  std::atomic<std::int32_t> gave_up_to{0};
+  std::atomic<std::int64_t> gave_up_since{0};
+};
+
 // One card's registers as the layers above know them: where its switches put
 // them. Passed down with every access, so that a build can keep what it needs
-// per card (a grant, a route) and two cards never share it.
+// per card (a grant, a route, its record) and two cards never share it.
 class CardPorts {
  public:
   explicit constexpr CardPorts(PortAddress base) : base_(base) {}
+  CardPorts(const CardPorts&) = delete;
+  CardPorts& operator=(const CardPorts&) = delete;
+
   constexpr PortAddress Base() const { return base_; }
   constexpr PortAddress Address(Register which) const {
     return base_ + static_cast<PortAddress>(which);
   }
+  CardSharing& Sharing() const { return sharing_; }
 
  private:
   PortAddress base_;
+  mutable CardSharing sharing_;
 };
 
 // Reads one of the card's registers. An unreachable bus reads 0xFF.
@@ -38,6 +59,12 @@ std::uint8_t ReadPortByte(const CardPorts& card, Register which);
 
 // Writes one of the card's registers. On an unreachable bus the byte goes nowhere.
 void WritePortByte(const CardPorts& card, Register which, std::uint8_t value);
+
+// The name under which every process that reaches this card's registers
+// shares its record (port/machine_wide.h), written into `name` with its NUL;
+// false when no other process can reach them (a virtual controller of this
+// process alone).
+bool MachineWideName(const CardPorts& card, std::span<char> name);
 
 // Seconds on a clock that never steps backwards or jumps with the wall clock.
 double SteadyClockSeconds();

@@ -49,6 +49,15 @@ PortRoute RouteFromEnvironment() {
   route = RouteFromEnvironment();
 }
 
+// The card's machine-wide record, in a folder of this process's own: its
+// controller is its own, and so are the lines in flight on it. A test that
+// runs several processes on one controller names one folder for all of them.
+[[gnu::constructor]] void KeepRecordsToThisProcess() {
+  if (std::getenv("ORVEXPORTIO_RECORD_DIR") != nullptr) return;
+  char folder[] = "/tmp/orvex-stand-in-XXXXXX";
+  if (mkdtemp(folder) != nullptr) setenv("ORVEXPORTIO_RECORD_DIR", folder, 1);
+}
+
 bool GrantIoperm(unsigned long from, unsigned long count, int turn_on) {
   if (route == PortRoute::DevPort) {
     errno = EPERM;

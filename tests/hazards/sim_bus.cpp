@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdint>
 #include <regex>
+#include <span>
 #include <string>
 #include <thread>
 #include <utility>
@@ -127,6 +128,10 @@ std::uint8_t ReadPortByte(const CardPorts& card, Register which) {
 void WritePortByte(const CardPorts& card, Register which, std::uint8_t value) {
   hazards::PassCancellationPoint();
   sim::TheController().WritePort(static_cast<std::uint16_t>(card.Address(which) & 0xFFFF), value);
+}
+
+bool MachineWideName(const CardPorts& /*card*/, std::span<char> /*name*/) {
+  return false;
 }
 
 double SteadyClockSeconds() {

@@ -1,0 +1,16 @@
+// The card's record is named by its base: every process of the machine that
+// reaches the card's registers, through whatever route, shares it.
+#include <cstdio>
+#include <span>
+
+#include "port/platform.h"
+
+namespace orvex::port {
+
+bool MachineWideName(const CardPorts& card, std::span<char> name) {
+  const int written =
+      std::snprintf(name.data(), name.size(), "card-0x%x", static_cast<unsigned>(card.Base()));
+  return written > 0 && static_cast<std::size_t>(written) < name.size();
+}
+
+}  // namespace orvex::port

@@ -1,0 +1,310 @@
+// A card's machine-wide record on Linux: a file in shared memory (/dev/shm,
+// or the folder ORVEXPORTIO_RECORD_DIR names) holding a robust,
+// process-shared mutex (PTHREAD_PROCESS_SHARED with PTHREAD_MUTEX_ROBUST: the
+// kernel hands a dead owner's mutex to the next locker with EOWNERDEAD) and
+// the holder's identity beside the payload.
+//
+// Creation is race-free: a process that finds no record makes one under a
+// name of its own, fills it in, and publishes it with link(2), which fails
+// when another process published first; then it opens that one. So every
+// record that can be opened is whole.
+//
+// Who may take part: the record is made readable and writable by its maker
+// and by the group "orvex" where that group exists (the group a driver gives
+// the card's device nodes), never by others. A record that others may write,
+// or that belongs to neither root nor this user nor that group, is not used:
+// its payload could otherwise make this process send a line it never meant.
+#include <errno.h>
+#include <fcntl.h>
+#include <grp.h>
+#include <pthread.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <array>
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <span>
+
+#include "port/machine_wide.h"
+#include "port/platform.h"
+
+namespace orvex::port {
+namespace {
+
+constexpr std::uint32_t RECORD_MAGIC = 0x4F525643;  // "ORVC"
+constexpr std::uint32_t RECORD_VERSION = 1;
+constexpr const char* RECORD_DIR_VARIABLE = "ORVEXPORTIO_RECORD_DIR";
+constexpr const char* DEFAULT_RECORD_DIR = "/dev/shm";
+constexpr const char* SHARING_GROUP = "orvex";
+constexpr mode_t RECORD_MODE = 0660;
+constexpr std::size_t NAME_CAPACITY = 64;
+constexpr std::size_t PATH_CAPACITY = 512;
+
+// The file's layout. Everything but the mutex is plain data of fixed width.
+struct Record {
+  std::atomic<std::uint32_t> magic;  // written before the record is published
+  std::uint32_t version;
+  std::uint32_t size;
+  std::uint32_t reserved;
+  pthread_mutex_t mutex;
+  std::atomic<std::int32_t> holder_process;  // 0 while nobody holds the card
+  std::atomic<std::int64_t> held_since_ns;   // on CLOCK_MONOTONIC
+  char holder_program[16];
+  alignas(16) unsigned char payload[SHARED_PAYLOAD_BYTES];
+};
+
+static_assert(std::atomic<std::int64_t>::is_always_lock_free &&
+                  std::atomic<std::uint32_t>::is_always_lock_free,
+              "the record's atomics must work across processes");
+
+// Why a card is not shared, as CardSharing::problem keeps it.
+enum Problem : int {
+  NONE = 0,
+  CANNOT_OPEN,
+  STRANGERS_RECORD,
+  OTHER_LAYOUT,
+  CANNOT_LOCK,
+  NO_NAME,
+};
+
+constexpr std::array<const char*, 6> PROBLEM_TEXTS = {
+    nullptr,
+    "its record could not be made or opened in shared memory (/dev/shm, or the folder "
+    "ORVEXPORTIO_RECORD_DIR names)",
+    "its record may be written by others than its maker and the group orvex, and is not used",
+    "its record was made by another version of the library",
+    "its record's lock is broken",
+    "no other process can reach this card",
+};
+
+std::int64_t MonotonicNanoseconds() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return std::int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
+}
+
+timespec MonotonicAfter(double seconds) {
+  const std::int64_t at = MonotonicNanoseconds() + static_cast<std::int64_t>(seconds * 1e9);
+  return {static_cast<time_t>(at / 1'000'000'000), static_cast<long>(at % 1'000'000'000)};
+}
+
+const char* RecordDir() {
+  const char* chosen = std::getenv(RECORD_DIR_VARIABLE);
+  return chosen != nullptr && chosen[0] != '\0' ? chosen : DEFAULT_RECORD_DIR;
+}
+
+bool SharingGroup(gid_t& group) {
+  std::array<char, 1024> buffer{};
+  struct group* found = nullptr;
+  struct group entry {};
+  if (getgrnam_r(SHARING_GROUP, &entry, buffer.data(), buffer.size(), &found) != 0 ||
+      found == nullptr) {
+    return false;
+  }
+  group = entry.gr_gid;
+  return true;
+}
+
+// Root's, this user's, or the sharing group's, and written by nobody else.
+bool IsTrusted(const struct stat& status) {
+  if ((status.st_mode & S_IWOTH) != 0) return false;
+  if (status.st_uid == 0 || status.st_uid == geteuid()) return true;
+  gid_t group = 0;
+  return SharingGroup(group) && status.st_gid == group;
+}
+
+bool InitialiseMutex(pthread_mutex_t& mutex) {
+  pthread_mutexattr_t attributes;
+  if (pthread_mutexattr_init(&attributes) != 0) return false;
+  const bool made = pthread_mutexattr_setpshared(&attributes, PTHREAD_PROCESS_SHARED) == 0 &&
+                    pthread_mutexattr_setrobust(&attributes, PTHREAD_MUTEX_ROBUST) == 0 &&
+                    pthread_mutex_init(&mutex, &attributes) == 0;
+  (void)pthread_mutexattr_destroy(&attributes);
+  return made;
+}
+
+Record* Map(int descriptor) {
+  void* mapped = mmap(nullptr, sizeof(Record), PROT_READ | PROT_WRITE, MAP_SHARED, descriptor, 0);
+  return mapped == MAP_FAILED ? nullptr : static_cast<Record*>(mapped);
+}
+
+// Makes a whole record under a name of this process's own and publishes it at
+// `path`. False when another process published first (or nothing could be
+// made): the caller opens what is there.
+bool Publish(const char* path) {
+  std::array<char, PATH_CAPACITY + 32> draft{};
+  static std::atomic<unsigned> drafts{0};
+  if (std::snprintf(draft.data(), draft.size(), "%.*s.%d.%u", static_cast<int>(PATH_CAPACITY), path,
+                    static_cast<int>(getpid()), drafts.fetch_add(1)) < 0) {
+    return false;
+  }
+  const int descriptor =
+      open(draft.data(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, RECORD_MODE);
+  if (descriptor < 0) return false;
+  gid_t group = 0;
+  if (SharingGroup(group)) (void)!fchown(descriptor, static_cast<uid_t>(-1), group);
+  (void)fchmod(descriptor, RECORD_MODE);  // whatever the umask
+  Record* record = ftruncate(descriptor, sizeof(Record)) == 0 ? Map(descriptor) : nullptr;
+  close(descriptor);
+  bool published = false;
+  if (record != nullptr && InitialiseMutex(record->mutex)) {
+    record->version = RECORD_VERSION;
+    record->size = sizeof(Record);
+    record->magic.store(RECORD_MAGIC, std::memory_order_release);
+    published = link(draft.data(), path) == 0;
+  }
+  if (record != nullptr) munmap(record, sizeof(Record));
+  unlink(draft.data());
+  return published;
+}
+
+// Opens the record at `path`; nullptr with the problem when it is not one to use.
+Record* OpenRecord(const char* path, Problem& problem) {
+  int descriptor = open(path, O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+  if (descriptor < 0 && errno == ENOENT) {
+    (void)Publish(path);
+    descriptor = open(path, O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+  }
+  problem = CANNOT_OPEN;
+  if (descriptor < 0) return nullptr;
+  struct stat status {};
+  Record* record = nullptr;
+  if (fstat(descriptor, &status) != 0) {
+    problem = CANNOT_OPEN;
+  } else if (!IsTrusted(status)) {
+    problem = STRANGERS_RECORD;
+  } else if (status.st_size != static_cast<off_t>(sizeof(Record))) {
+    problem = OTHER_LAYOUT;
+  } else {
+    record = Map(descriptor);
+  }
+  close(descriptor);
+  if (record == nullptr) return nullptr;
+  if (record->magic.load(std::memory_order_acquire) != RECORD_MAGIC ||
+      record->version != RECORD_VERSION || record->size != sizeof(Record)) {
+    munmap(record, sizeof(Record));
+    problem = OTHER_LAYOUT;
+    return nullptr;
+  }
+  problem = NONE;
+  return record;
+}
+
+// The card's record, opened on its first use and kept for the life of the
+// process; nullptr when the card is not shared. Two threads that open it at
+// once both map it; the first to note it keeps its mapping.
+Record* RecordOf(const CardPorts& card) {
+  CardSharing& sharing = card.Sharing();
+  if (void* record = sharing.record.load(std::memory_order_acquire)) {
+    return static_cast<Record*>(record);
+  }
+  if (sharing.problem.load(std::memory_order_acquire) != NONE) return nullptr;
+  std::array<char, NAME_CAPACITY> name{};
+  if (!MachineWideName(card, name)) {
+    sharing.problem.store(NO_NAME, std::memory_order_release);
+    return nullptr;
+  }
+  std::array<char, PATH_CAPACITY> path{};
+  std::snprintf(path.data(), path.size(), "%s/orvexportio-%s", RecordDir(), name.data());
+  Problem problem = NONE;
+  Record* record = OpenRecord(path.data(), problem);
+  if (record == nullptr) {
+    sharing.problem.store(problem, std::memory_order_release);
+    return nullptr;
+  }
+  void* expected = nullptr;
+  if (!sharing.record.compare_exchange_strong(expected, record, std::memory_order_acq_rel)) {
+    munmap(record, sizeof(Record));
+    return static_cast<Record*>(expected);
+  }
+  return record;
+}
+
+void NoteHolder(Record& record) {
+  std::strncpy(record.holder_program, program_invocation_short_name,
+               sizeof(record.holder_program) - 1);
+  record.held_since_ns.store(MonotonicNanoseconds(), std::memory_order_relaxed);
+  record.holder_process.store(static_cast<std::int32_t>(getpid()), std::memory_order_release);
+}
+
+// The hold that made this process's last wait run out is still in place.
+bool SameHoldAsLastGaveUpTo(const Record& record, const CardSharing& sharing) {
+  const std::int32_t holder = record.holder_process.load(std::memory_order_acquire);
+  return holder != 0 && holder == sharing.gave_up_to.load(std::memory_order_relaxed) &&
+         record.held_since_ns.load(std::memory_order_relaxed) ==
+             sharing.gave_up_since.load(std::memory_order_relaxed);
+}
+
+void NoteGaveUp(const Record& record, CardSharing& sharing) {
+  sharing.gave_up_to.store(record.holder_process.load(std::memory_order_acquire),
+                           std::memory_order_relaxed);
+  sharing.gave_up_since.store(record.held_since_ns.load(std::memory_order_relaxed),
+                              std::memory_order_relaxed);
+}
+
+}  // namespace
+
+MachineHold HoldCard(const CardPorts& card, double wait_seconds) {
+  Record* record = RecordOf(card);
+  if (record == nullptr) return MachineHold::NotShared;
+  CardSharing& sharing = card.Sharing();
+  int outcome = pthread_mutex_trylock(&record->mutex);
+  if (outcome == EBUSY) {
+    if (SameHoldAsLastGaveUpTo(*record, sharing)) return MachineHold::HeldElsewhere;
+    const timespec deadline = MonotonicAfter(wait_seconds);
+    outcome = pthread_mutex_clocklock(&record->mutex, CLOCK_MONOTONIC, &deadline);
+    if (outcome == ETIMEDOUT) {
+      NoteGaveUp(*record, sharing);
+      return MachineHold::HeldElsewhere;
+    }
+  }
+  const bool from_the_dead = outcome == EOWNERDEAD;
+  if (from_the_dead) outcome = pthread_mutex_consistent(&record->mutex);
+  if (outcome != 0) {
+    sharing.problem.store(CANNOT_LOCK, std::memory_order_release);
+    return MachineHold::NotShared;
+  }
+  NoteHolder(*record);
+  return from_the_dead ? MachineHold::TakenFromTheDead : MachineHold::Taken;
+}
+
+void ReleaseCard(const CardPorts& card) {
+  Record* record = static_cast<Record*>(card.Sharing().record.load(std::memory_order_acquire));
+  if (record == nullptr) return;
+  record->holder_process.store(0, std::memory_order_release);
+  (void)pthread_mutex_unlock(&record->mutex);
+}
+
+std::span<unsigned char> SharedPayload(const CardPorts& card) {
+  Record* record = static_cast<Record*>(card.Sharing().record.load(std::memory_order_acquire));
+  if (record == nullptr) return {};
+  return record->payload;
+}
+
+CardHolder HolderOf(const CardPorts& card) {
+  CardHolder holder;
+  const Record* record = RecordOf(card);
+  if (record == nullptr) return holder;
+  holder.process = record->holder_process.load(std::memory_order_acquire);
+  holder.held = holder.process != 0;
+  if (!holder.held) return holder;
+  std::memcpy(holder.program, record->holder_program, sizeof(holder.program) - 1);
+  const std::int64_t since = record->held_since_ns.load(std::memory_order_relaxed);
+  holder.held_seconds = static_cast<double>(MonotonicNanoseconds() - since) / 1e9;
+  return holder;
+}
+
+const char* SharingProblem(const CardPorts& card) {
+  const int problem = card.Sharing().problem.load(std::memory_order_acquire);
+  if (problem <= NONE || static_cast<std::size_t>(problem) >= PROBLEM_TEXTS.size()) return nullptr;
+  return PROBLEM_TEXTS[static_cast<std::size_t>(problem)];
+}
+
+}  // namespace orvex::port

@@ -1,0 +1,227 @@
+// A card's machine-wide record on Windows: a named file mapping (backed by
+// the paging file) holding the holder's identity beside the payload, and a
+// named mutex that keeps the processes apart. A mutex whose owner ended
+// without releasing it is handed to the next waiter as abandoned
+// (WAIT_ABANDONED), which is how a dead holder is noticed.
+//
+// Both objects live in the session's namespace (Local\): every process of
+// one logged-on user's session that drives the card takes part, 32-bit and
+// 64-bit alike, since the record holds only plain data of fixed width. A
+// service in another session is not kept apart from them.
+//
+// A new mapping is all zero, which is an idle record; its version is written
+// by the first process that takes the lock.
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
+#include <array>
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <span>
+
+#include "port/machine_wide.h"
+#include "port/platform.h"
+
+namespace orvex::port {
+namespace {
+
+constexpr std::uint32_t RECORD_MAGIC = 0x4F525657;  // "ORVW"
+constexpr std::uint32_t RECORD_VERSION = 1;
+constexpr std::size_t NAME_CAPACITY = 64;
+
+// The mapping's layout: fixed-width plain data, the same for both bitnesses.
+struct Record {
+  std::uint32_t magic;  // 0 until the first holder writes it
+  std::uint32_t version;
+  std::uint32_t size;
+  std::int32_t holder_process;  // 0 while nobody holds the card
+  std::int64_t held_since_ms;   // GetTickCount64
+  char holder_program[16];
+  alignas(16) unsigned char payload[SHARED_PAYLOAD_BYTES];
+};
+
+static_assert(sizeof(Record) == 48 + SHARED_PAYLOAD_BYTES, "one layout for both bitnesses");
+
+enum Problem : int {
+  NONE = 0,
+  CANNOT_OPEN,
+  OTHER_LAYOUT,
+  CANNOT_LOCK,
+  NO_NAME,
+};
+
+constexpr std::array<const char*, 5> PROBLEM_TEXTS = {
+    nullptr,
+    "its record (a named file mapping and mutex of this session) could not be made or opened",
+    "its record was made by another version of the library",
+    "its record's lock could not be taken",
+    "no other process can reach this card",
+};
+
+std::atomic_ref<std::int32_t> HolderProcess(Record& record) {
+  return std::atomic_ref(record.holder_process);
+}
+
+std::atomic_ref<std::int64_t> HeldSince(Record& record) {
+  return std::atomic_ref(record.held_since_ms);
+}
+
+void WideName(const char* prefix, const char* name, const char* suffix,
+              std::array<wchar_t, NAME_CAPACITY * 2>& wide) {
+  std::array<char, NAME_CAPACITY * 2> narrow{};
+  std::snprintf(narrow.data(), narrow.size(), "%s%s%s", prefix, name, suffix);
+  for (std::size_t index = 0; index < narrow.size(); ++index) {
+    wide[index] = static_cast<wchar_t>(narrow[index]);
+  }
+}
+
+// This process's program name, without folder and extension.
+void ProgramName(char (&program)[16]) {
+  std::array<char, MAX_PATH> path{};
+  const DWORD length = GetModuleFileNameA(nullptr, path.data(), MAX_PATH);
+  const char* start = path.data();
+  for (DWORD index = 0; index < length; ++index) {
+    if (path[index] == '\\' || path[index] == '/') start = path.data() + index + 1;
+  }
+  std::size_t kept = 0;
+  while (kept + 1 < sizeof(program) && start[kept] != '\0' && start[kept] != '.') {
+    program[kept] = start[kept];
+    ++kept;
+  }
+  program[kept] = '\0';
+}
+
+Record* RecordOf(const CardPorts& card) {
+  CardSharing& sharing = card.Sharing();
+  if (void* record = sharing.record.load(std::memory_order_acquire)) {
+    return static_cast<Record*>(record);
+  }
+  if (sharing.problem.load(std::memory_order_acquire) != NONE) return nullptr;
+  std::array<char, NAME_CAPACITY> name{};
+  if (!MachineWideName(card, name)) {
+    sharing.problem.store(NO_NAME, std::memory_order_release);
+    return nullptr;
+  }
+  std::array<wchar_t, NAME_CAPACITY * 2> mapping_name{};
+  std::array<wchar_t, NAME_CAPACITY * 2> mutex_name{};
+  WideName("Local\\orvexportio-", name.data(), "", mapping_name);
+  WideName("Local\\orvexportio-", name.data(), "-lock", mutex_name);
+  HANDLE mutex = CreateMutexW(nullptr, FALSE, mutex_name.data());
+  HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                      sizeof(Record), mapping_name.data());
+  void* view = mapping != nullptr
+                   ? MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(Record))
+                   : nullptr;
+  if (mutex == nullptr || view == nullptr) {
+    if (mutex != nullptr) CloseHandle(mutex);
+    if (mapping != nullptr) CloseHandle(mapping);
+    sharing.problem.store(CANNOT_OPEN, std::memory_order_release);
+    return nullptr;
+  }
+  // The view keeps the mapping; the handle to it is not needed any more.
+  CloseHandle(mapping);
+  void* expected = nullptr;
+  if (!sharing.lock.compare_exchange_strong(expected, mutex, std::memory_order_acq_rel)) {
+    CloseHandle(mutex);
+  }
+  expected = nullptr;
+  if (!sharing.record.compare_exchange_strong(expected, view, std::memory_order_acq_rel)) {
+    UnmapViewOfFile(view);
+    return static_cast<Record*>(expected);
+  }
+  return static_cast<Record*>(view);
+}
+
+// With the lock held: a record of this layout, written so by the first holder.
+bool HasThisLayout(Record& record) {
+  if (record.magic == 0) {
+    record.version = RECORD_VERSION;
+    record.size = sizeof(Record);
+    record.magic = RECORD_MAGIC;
+  }
+  return record.magic == RECORD_MAGIC && record.version == RECORD_VERSION &&
+         record.size == sizeof(Record);
+}
+
+void NoteHolder(Record& record) {
+  ProgramName(record.holder_program);
+  HeldSince(record).store(static_cast<std::int64_t>(GetTickCount64()), std::memory_order_relaxed);
+  HolderProcess(record).store(static_cast<std::int32_t>(GetCurrentProcessId()),
+                              std::memory_order_release);
+}
+
+bool SameHoldAsLastGaveUpTo(Record& record, const CardSharing& sharing) {
+  const std::int32_t holder = HolderProcess(record).load(std::memory_order_acquire);
+  return holder != 0 && holder == sharing.gave_up_to.load(std::memory_order_relaxed) &&
+         HeldSince(record).load(std::memory_order_relaxed) ==
+             sharing.gave_up_since.load(std::memory_order_relaxed);
+}
+
+}  // namespace
+
+MachineHold HoldCard(const CardPorts& card, double wait_seconds) {
+  Record* record = RecordOf(card);
+  if (record == nullptr) return MachineHold::NotShared;
+  CardSharing& sharing = card.Sharing();
+  HANDLE mutex = sharing.lock.load(std::memory_order_acquire);
+  DWORD outcome = WaitForSingleObject(mutex, 0);
+  if (outcome == WAIT_TIMEOUT) {
+    if (SameHoldAsLastGaveUpTo(*record, sharing)) return MachineHold::HeldElsewhere;
+    outcome = WaitForSingleObject(mutex, static_cast<DWORD>(wait_seconds * 1000.0));
+    if (outcome == WAIT_TIMEOUT) {
+      sharing.gave_up_to.store(HolderProcess(*record).load(std::memory_order_acquire));
+      sharing.gave_up_since.store(HeldSince(*record).load(std::memory_order_relaxed));
+      return MachineHold::HeldElsewhere;
+    }
+  }
+  if (outcome != WAIT_OBJECT_0 && outcome != WAIT_ABANDONED) {
+    sharing.problem.store(CANNOT_LOCK, std::memory_order_release);
+    return MachineHold::NotShared;
+  }
+  if (!HasThisLayout(*record)) {
+    ReleaseMutex(mutex);
+    sharing.problem.store(OTHER_LAYOUT, std::memory_order_release);
+    return MachineHold::NotShared;
+  }
+  NoteHolder(*record);
+  return outcome == WAIT_ABANDONED ? MachineHold::TakenFromTheDead : MachineHold::Taken;
+}
+
+void ReleaseCard(const CardPorts& card) {
+  CardSharing& sharing = card.Sharing();
+  auto* record = static_cast<Record*>(sharing.record.load(std::memory_order_acquire));
+  if (record == nullptr) return;
+  HolderProcess(*record).store(0, std::memory_order_release);
+  ReleaseMutex(sharing.lock.load(std::memory_order_acquire));
+}
+
+std::span<unsigned char> SharedPayload(const CardPorts& card) {
+  auto* record = static_cast<Record*>(card.Sharing().record.load(std::memory_order_acquire));
+  if (record == nullptr) return {};
+  return record->payload;
+}
+
+CardHolder HolderOf(const CardPorts& card) {
+  CardHolder holder;
+  Record* record = RecordOf(card);
+  if (record == nullptr) return holder;
+  holder.process = HolderProcess(*record).load(std::memory_order_acquire);
+  holder.held = holder.process != 0;
+  if (!holder.held) return holder;
+  std::memcpy(holder.program, record->holder_program, sizeof(holder.program) - 1);
+  const std::int64_t since = HeldSince(*record).load(std::memory_order_relaxed);
+  holder.held_seconds =
+      static_cast<double>(static_cast<std::int64_t>(GetTickCount64()) - since) / 1000.0;
+  return holder;
+}
+
+const char* SharingProblem(const CardPorts& card) {
+  const int problem = card.Sharing().problem.load(std::memory_order_acquire);
+  if (problem <= NONE || static_cast<std::size_t>(problem) >= PROBLEM_TEXTS.size()) return nullptr;
+  return PROBLEM_TEXTS[static_cast<std::size_t>(problem)];
+}
+
+}  // namespace orvex::port
