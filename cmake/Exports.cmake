@@ -25,6 +25,7 @@ set(ORVEX_CARD_EXPORTS
   orvex_mt
   orvex_ws
   orvex_rt
+  orvex_card_holder
 )
 
 # Everything the library for the card exports.

@@ -5,6 +5,7 @@
 #include <array>
 #include <cerrno>
 #include <charconv>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -71,6 +72,21 @@ std::string ExplainSilentController() {
   const std::string refusal = BaseSettingRefusal();
   if (!refusal.empty()) return refusal;
   return ExplainSilentCard(card::ReadBaseSetting(std::getenv(card::BASE_VARIABLE)).base);
+}
+
+std::string WithSharing(const CardSharing& sharing, unsigned base, const std::string& cause) {
+  if (sharing.held && sharing.held_seconds >= HOLD_THAT_STALLS_OTHERS) {
+    std::array<char, 32> seconds{};
+    std::snprintf(seconds.data(), seconds.size(), "%.1f", sharing.held_seconds);
+    return "the card at " + AddressText(base) + " is held by process " +
+           std::to_string(sharing.process) + " (" + sharing.program + ") for " + seconds.data() +
+           " s: every other program's call gives up after a second while a program stopped in "
+           "the middle of an exchange (a debugger, Ctrl-Z) keeps it; let that program run on, "
+           "or end it";
+  }
+  if (sharing.problem == nullptr) return cause;
+  return cause +
+         "; other programs on this card are not kept apart from this one: " + sharing.problem;
 }
 
 std::string ExplainLinuxPortAccess(const LinuxPortAccess& access) {

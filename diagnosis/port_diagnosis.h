@@ -32,6 +32,26 @@ std::string ControllerAddressText();
 // from every port; empty when it does not.
 std::string BaseSettingRefusal();
 
+// Whether the processes that drive the card at `base` are kept apart, and
+// who holds it now.
+struct CardSharing {
+  const char* problem = nullptr;  // why they are not kept apart; nullptr when they are
+  bool held = false;
+  int process = 0;
+  std::string program;
+  double held_seconds = 0.0;
+};
+
+CardSharing ProbeCardSharing(unsigned base);
+
+// What a holder that keeps the card for this long says about a time-out:
+// it held up every other program's call, which gives up after a second.
+inline constexpr double HOLD_THAT_STALLS_OTHERS = 1.0;
+
+// The cause a holder or the missing record adds to `cause`, the line of the
+// platform's own explanation.
+std::string WithSharing(const CardSharing& sharing, unsigned base, const std::string& cause);
+
 // Linux: ioperm() for the two registers, else /dev/port.
 struct LinuxPortAccess {
   int ioperm_error = 0;           // 0 when ioperm() granted the registers, else its errno

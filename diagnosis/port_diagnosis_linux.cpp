@@ -65,7 +65,8 @@ LinuxPortAccess ProbeLinuxPortAccess(unsigned base) {
 }
 
 std::string ExplainSilentCard(unsigned base) {
-  return ExplainLinuxPortAccess(ProbeLinuxPortAccess(base));
+  return WithSharing(ProbeCardSharing(base), base,
+                     ExplainLinuxPortAccess(ProbeLinuxPortAccess(base)));
 }
 
 }  // namespace orvex::diagnosis

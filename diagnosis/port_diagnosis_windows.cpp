@@ -38,7 +38,7 @@ DriverLibraries ProbeDriverLibraries() {
 std::string ExplainSilentCard(unsigned base) {
   DriverLibraries drivers = ProbeDriverLibraries();
   drivers.base = base;
-  return ExplainDriverLibraries(drivers);
+  return WithSharing(ProbeCardSharing(base), base, ExplainDriverLibraries(drivers));
 }
 
 }  // namespace orvex::diagnosis

@@ -215,6 +215,10 @@ typedef struct orvex_card orvex_card;
 #define ORVEX_ERROR_REPLY (-8)
 /* The library could not make room for another card. */
 #define ORVEX_ERROR_MEMORY (-9)
+/* Other processes that drive the card are not kept apart from this one: the
+   card's machine-wide record could not be made or opened (see the
+   diagnosis, orvexportio_diagnosis.h). The functions still work. */
+#define ORVEX_ERROR_NOT_SHARED (-10)
 
 /* A sentence on `error` (one of the values above), for a person to read;
    "unknown error" for any other value. The text is static. */
@@ -279,6 +283,22 @@ ORVEX_API int ORVEX_CALL orvex_ws(orvex_card* card, int axis);
 /* RT on `card`: ORVEX_SUCCESS when the first line went through (a later
    line that times out stops the sequence there, as with RT). */
 ORVEX_API int ORVEX_CALL orvex_rt(orvex_card* card, int axis);
+
+/* Who holds the card at this moment: the process in the middle of an
+   exchange with it, on this machine. */
+typedef struct orvex_holder {
+  int process;       /* its process id; 0 when no process holds the card */
+  char program[16];  /* its program's name, NUL-terminated */
+  double seconds;    /* for how long it has held the card */
+  char line[80];     /* the line in flight, NUL-terminated, "" when none */
+} orvex_holder;
+
+/* Fills in *holder (which must not be NULL) and returns ORVEX_SUCCESS;
+   ORVEX_ERROR_NOT_SHARED when the card's machine-wide record cannot be had
+   (*holder then says nobody). A process held up in the middle of an exchange
+   (stopped in a debugger, or with Ctrl-Z) keeps every other process's calls
+   on the card timing out; this names it. */
+ORVEX_API int ORVEX_CALL orvex_card_holder(orvex_card* card, orvex_holder* holder);
 
 #ifdef __cplusplus
 }

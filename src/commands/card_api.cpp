@@ -1,5 +1,6 @@
 // The card API: the eleven operations on a card the host opened by its base,
 // with what they are given checked before anything is sent.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -13,6 +14,7 @@
 #include "commands/queries.h"
 #include "commands/setup_sequence.h"
 #include "link/card.h"
+#include "link/exchange.h"
 #include "orvexportio.h"
 
 namespace orvex::commands {
@@ -104,6 +106,9 @@ const char* MessageFor(int error) {
       return "the controller answered without the number asked for";
     case ORVEX_ERROR_MEMORY:
       return "no room could be made for another card";
+    case ORVEX_ERROR_NOT_SHARED:
+      return "other processes that drive this card are not kept apart from this one: its "
+             "machine-wide record could not be had (the diagnosis says why)";
     default:
       return "unknown error";
   }
@@ -208,6 +213,23 @@ int ORVEX_CALL orvex_ws(orvex_card* card, int axis) {
   return OnAxes(card, axis, [](orvex::link::Card& chosen, signed char addressed) {
     return Outcome(WaitUntilStopped(chosen, addressed));
   });
+}
+
+int ORVEX_CALL orvex_card_holder(orvex_card* card, orvex_holder* holder) {
+  orvex::link::Card* chosen = CardOf(card);
+  if (chosen == nullptr) return ORVEX_ERROR_CARD;
+  if (holder == nullptr) return ORVEX_ERROR_VALUE;
+  *holder = orvex_holder{};
+  const orvex::link::CardHolder found = orvex::link::HolderOf(*chosen);
+  if (!found.shared) return ORVEX_ERROR_NOT_SHARED;
+  if (!found.held) return ORVEX_SUCCESS;
+  holder->process = found.process;
+  std::copy(found.program.begin(), found.program.end(), holder->program);
+  holder->program[sizeof(holder->program) - 1] = '\0';
+  holder->seconds = found.held_seconds;
+  std::copy(found.line.begin(), found.line.end(), holder->line);
+  holder->line[sizeof(holder->line) - 1] = '\0';
+  return ORVEX_SUCCESS;
 }
 
 int ORVEX_CALL orvex_rt(orvex_card* card, int axis) {

@@ -13,7 +13,9 @@ namespace orvex::link {
 // nothing.
 class alignas(64) Card {
  public:
-  explicit Card(unsigned base) : ports_(static_cast<port::PortAddress>(base)) {}
+  explicit Card(unsigned base) : ports_(static_cast<port::PortAddress>(base)) {
+    if (!port::MachineWideName(ports_, ports_.Sharing().name)) ports_.Sharing().name[0] = '\0';
+  }
   Card(const Card&) = delete;
   Card& operator=(const Card&) = delete;
 

@@ -1,5 +1,8 @@
 #include "link/exchange.h"
 
+#include <algorithm>
+#include <iterator>
+#include <span>
 #include <string_view>
 
 #include "link/card.h"
@@ -58,6 +61,28 @@ bool SendLine(Card& card, std::string_view line) {
   };
   RunInTurn(card.Queue(), ExchangeWork::Of(send));
   return delivered;
+}
+
+CardHolder HolderOf(Card& card) {
+  CardHolder holder;
+  const port::CardHolder found = port::HolderOf(card.Ports());
+  holder.shared = port::SharingProblem(card.Ports()) == nullptr;
+  if (!holder.shared || !found.held) return holder;
+  holder.held = true;
+  holder.process = found.process;
+  std::copy(std::begin(found.program), std::end(found.program), holder.program.begin());
+  holder.held_seconds = found.held_seconds;
+  // Read without the card's lock, as it stands: for a person to read.
+  const std::span<unsigned char> payload = port::SharedPayload(card.Ports());
+  if (!payload.empty()) {
+    const ExchangeRecord& record = RecordIn(payload);
+    if (record.At().step != Step::Idle) {
+      const std::string_view in_flight = record.Line();
+      const std::size_t kept = std::min(in_flight.size(), holder.line.size() - 1);
+      std::copy_n(in_flight.begin(), kept, holder.line.begin());
+    }
+  }
+  return holder;
 }
 
 QueryReply Query(Card& card, std::string_view line) {

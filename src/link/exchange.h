@@ -27,4 +27,16 @@ struct QueryReply {
 // Sends one query line and reads its reply line.
 QueryReply Query(Card& card, std::string_view line);
 
+// Who holds the card machine-wide at this moment, as its record tells.
+struct CardHolder {
+  bool shared = false;  // the card has a machine-wide record; else nothing below is known
+  bool held = false;
+  std::int32_t process = 0;
+  std::array<char, 16> program{};  // NUL-terminated
+  double held_seconds = 0.0;
+  std::array<char, 80> line{};  // the line in flight, NUL-terminated
+};
+
+CardHolder HolderOf(Card& card);
+
 }  // namespace orvex::link

@@ -54,6 +54,10 @@ struct CardHolder {
 
 CardHolder HolderOf(const CardPorts& card);
 
+// The name of the record of the card at `base` in the builds for the card,
+// as their MachineWideName gives it.
+bool CardRecordName(unsigned base, std::span<char> name);
+
 // Why the card is not shared (a sentence), or nullptr while it is or has not
 // been tried yet.
 const char* SharingProblem(const CardPorts& card);

@@ -206,13 +206,13 @@ Record* RecordOf(const CardPorts& card) {
     return static_cast<Record*>(record);
   }
   if (sharing.problem.load(std::memory_order_acquire) != NONE) return nullptr;
-  std::array<char, NAME_CAPACITY> name{};
-  if (!MachineWideName(card, name)) {
+  const char* name = sharing.name;
+  if (name[0] == '\0') {
     sharing.problem.store(NO_NAME, std::memory_order_release);
     return nullptr;
   }
   std::array<char, PATH_CAPACITY> path{};
-  std::snprintf(path.data(), path.size(), "%s/orvexportio-%s", RecordDir(), name.data());
+  std::snprintf(path.data(), path.size(), "%s/orvexportio-%s", RecordDir(), name);
   Problem problem = NONE;
   Record* record = OpenRecord(path.data(), problem);
   if (record == nullptr) {

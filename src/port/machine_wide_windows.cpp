@@ -100,15 +100,15 @@ Record* RecordOf(const CardPorts& card) {
     return static_cast<Record*>(record);
   }
   if (sharing.problem.load(std::memory_order_acquire) != NONE) return nullptr;
-  std::array<char, NAME_CAPACITY> name{};
-  if (!MachineWideName(card, name)) {
+  const char* name = sharing.name;
+  if (name[0] == '\0') {
     sharing.problem.store(NO_NAME, std::memory_order_release);
     return nullptr;
   }
   std::array<wchar_t, NAME_CAPACITY * 2> mapping_name{};
   std::array<wchar_t, NAME_CAPACITY * 2> mutex_name{};
-  WideName("Local\\orvexportio-", name.data(), "", mapping_name);
-  WideName("Local\\orvexportio-", name.data(), "-lock", mutex_name);
+  WideName("Local\\orvexportio-", name, "", mapping_name);
+  WideName("Local\\orvexportio-", name, "-lock", mutex_name);
   HANDLE mutex = CreateMutexW(nullptr, FALSE, mutex_name.data());
   HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
                                       sizeof(Record), mapping_name.data());

@@ -32,6 +32,9 @@ struct CardSharing {
   // stopped holder costs one wait, not one per queued call.
   std::atomic<std::int32_t> gave_up_to{0};
   std::atomic<std::int64_t> gave_up_since{0};
+  // The record's name, as MachineWideName gives it when the card is made;
+  // empty: no other process can reach the card.
+  char name[32] = {};
 };
 
 // One card's registers as the layers above know them: where its switches put

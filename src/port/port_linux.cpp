@@ -15,8 +15,10 @@
 
 #include <cstdint>
 #include <new>
+#include <span>
 
 #include "card/pc_devices.h"
+#include "port/machine_wide.h"
 #include "port/platform.h"
 
 namespace orvex::port {
@@ -106,6 +108,10 @@ void WritePortByte(const CardPorts& card, Register which, std::uint8_t value) {
     return;
   }
   SharedDevPort().Write(address, value);
+}
+
+bool MachineWideName(const CardPorts& card, std::span<char> name) {
+  return CardRecordName(static_cast<unsigned>(card.Base()), name);
 }
 
 }  // namespace orvex::port

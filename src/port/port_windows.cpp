@@ -14,8 +14,10 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <span>
 
 #include "port/driver_libraries.h"
+#include "port/machine_wide.h"
 #include "port/platform.h"
 
 namespace orvex::port {
@@ -101,6 +103,10 @@ void WritePortByte(const CardPorts& card, Register which, std::uint8_t value) {
   }
   const PortDriver& driver = Driver();
   if (driver.write != nullptr) driver.write(static_cast<unsigned long>(port), value);
+}
+
+bool MachineWideName(const CardPorts& card, std::span<char> name) {
+  return CardRecordName(static_cast<unsigned>(card.Base()), name);
 }
 
 }  // namespace orvex::port
