@@ -64,8 +64,7 @@ struct orvex_exchange {
 	__u32 flags;          /* in: ORVEX_EXCHANGE_QUERY or 0; other bits are refused */
 	__u32 line_length;    /* in: 0 to ORVEX_LINE_MAX. A line of one or more bytes
 	                         ends with its only carriage return. An empty line
-	                         sends nothing and only waits for READY (for a query,
-	                         then collects a reply the card is offering). */
+	                         sends nothing and only waits for READY. */
 	__u8 line[ORVEX_LINE_SIZE]; /* in: the line's bytes */
 	__u32 outcome;        /* out: an enum orvex_outcome */
 	__u32 bytes_sent;     /* out: line bytes the card acknowledged */

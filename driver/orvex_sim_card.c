@@ -151,7 +151,7 @@ static bool orvex_sim_is(const u8 *command, u32 length, const char *mnemonic)
 static bool orvex_sim_drive_axis(struct orvex_sim_axis *axis, const u8 *command, u32 length,
 				 u64 now)
 {
-	s64 value;
+	s64 value = 0;
 	bool has_value = length >= 2 && orvex_sim_parse_number(command + 2, length - 2, &value);
 
 	if (orvex_sim_is(command, length, "ST"))
