@@ -24,8 +24,11 @@ if [ -n "$fault" ]; then
   "$(dirname "$0")/break_module.sh" "$fault" "$work"
 fi
 status=0
+# A make of its own, not a job of the caller's: CMake's make hands down no
+# job server to a custom command.
 # shellcheck disable=SC2086
-make -s -C "$kernel_dir" M="$(cd "$work" && pwd)" ${ORVEX_MAKE_FLAGS:-} modules \
+env -u MAKEFLAGS -u MFLAGS make -s -j2 -C "$kernel_dir" M="$(cd "$work" && pwd)" \
+  ${ORVEX_MAKE_FLAGS:-} modules \
   > "$work/kbuild.log" 2>&1 || status=$?
 grep -v 'Skipping BTF generation' "$work/kbuild.log" || true
 exit $status

@@ -2,6 +2,7 @@
 // scripted card: the bytes on the wire, and both sides of every bound.
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <functional>
@@ -15,6 +16,14 @@
 
 namespace orvex::driver_test {
 namespace {
+
+// The ABI's layout is fixed: the same for 32-bit and 64-bit callers, with
+// no padding.
+static_assert(sizeof(orvex_exchange) == 188);
+static_assert(offsetof(orvex_exchange, line) == 8);
+static_assert(offsetof(orvex_exchange, outcome) == 88);
+static_assert(offsetof(orvex_exchange, reply_ended) == 104);
+static_assert(offsetof(orvex_exchange, reply) == 108);
 
 constexpr std::uint64_t kWindow = ORVEX_HANDSHAKE_WINDOW_NS;
 constexpr std::uint64_t kBound = ORVEX_ACKNOWLEDGE_BOUND_NS;
