@@ -12,7 +12,10 @@
 # Every guest holds busybox, the orvex and orvex_sim modules in /modules, the
 # test program /bin/orvex_guest_test and /lib/orvex/guest_lib.sh. Host paths
 # may be generator expressions, so that a later test can bring the library
-# and orvexctl in, e.g. PROGRAMS $<TARGET_FILE:orvexctl>=/bin/orvexctl.
+# and orvexctl in, e.g. PROGRAMS $<TARGET_FILE:orvexctl>=/bin/orvexctl. The
+# function exists only where the guest tests are on and the kernel headers
+# installed: a caller in another directory (added after driver/) asks
+# if(COMMAND orvex_add_guest_test) first.
 
 set(guest_dir ${CMAKE_CURRENT_SOURCE_DIR})
 
@@ -71,11 +74,18 @@ add_test(NAME driver.guest.kernel_image
 set_tests_properties(driver.guest.kernel_image PROPERTIES
   FIXTURES_SETUP orvex_kernel_image TIMEOUT 600 LABELS guest)
 
+# What orvex_add_guest_test needs, for callers in other directories too.
+set(ORVEX_GUEST_HARNESS ${guest_dir} CACHE INTERNAL "")
+set(ORVEX_GUEST_MODULES ${module_dir} CACHE INTERNAL "")
+set(ORVEX_GUEST_KERNEL_IMAGE ${kernel_dir}/vmlinuz CACHE INTERNAL "")
+set(ORVEX_GUEST_SELF_CHECK_ARGUMENTS ${driver_dir} ${pc_devices} ${kernel_build_dir}
+    CACHE INTERNAL "")
+
 function(orvex_add_guest_test)
   cmake_parse_arguments(PARSE_ARGV 0 guest "SELF_CHECK" "NAME;TIMEOUT"
                         "SCRIPTS;PROGRAMS;FILES;MODULES")
   set(options
-    --module ${module_dir}/orvex.ko --module ${module_dir}/orvex_sim.ko
+    --module ${ORVEX_GUEST_MODULES}/orvex.ko --module ${ORVEX_GUEST_MODULES}/orvex_sim.ko
     --program $<TARGET_FILE:orvex_guest_test>=/bin/orvex_guest_test)
   foreach(module IN LISTS guest_MODULES)
     list(APPEND options --module ${module})
@@ -91,10 +101,10 @@ function(orvex_add_guest_test)
   endforeach()
   set(work ${CMAKE_CURRENT_BINARY_DIR}/guests/${guest_NAME})
   if(guest_SELF_CHECK)
-    set(command ${guest_dir}/self_check.sh ${driver_dir} ${pc_devices} ${kernel_build_dir}
-                ${work} ${kernel_dir}/vmlinuz)
+    set(command ${ORVEX_GUEST_HARNESS}/self_check.sh ${ORVEX_GUEST_SELF_CHECK_ARGUMENTS}
+                ${work} ${ORVEX_GUEST_KERNEL_IMAGE})
   else()
-    set(command ${guest_dir}/run_guest.sh ${work} ${kernel_dir}/vmlinuz)
+    set(command ${ORVEX_GUEST_HARNESS}/run_guest.sh ${work} ${ORVEX_GUEST_KERNEL_IMAGE})
   endif()
   if(NOT guest_TIMEOUT)
     set(guest_TIMEOUT 600)
