@@ -27,7 +27,9 @@ if [ -z "$package" ] && [ "$(id -u)" -eq 0 ]; then
   package=$(download)
 fi
 [ -n "$package" ] || {
-  echo "fetch_kernel.sh: could not download linux-image-$release (is apt's list up to date?)" >&2
+  echo "fetch_kernel.sh: could not download linux-image-$release. The archive keeps only the" \
+       "current kernel: bring linux-headers-amd64 up to date (apt-get update && apt-get" \
+       "install linux-headers-amd64) and configure again." >&2
   exit 1
 }
 dpkg -x "$package" unpacked

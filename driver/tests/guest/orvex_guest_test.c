@@ -438,7 +438,9 @@ static void case_two_processes(void) {
   first = start_child(send_lines_of_axis_1);
   second = start_child(send_lines_of_axis_2);
   if (write(start_gate[1], "gg", 2) != 2) fail("cannot start the senders");
-  if (!child_succeeded(first) | !child_succeeded(second)) fail("a sender failed");
+  bool first_succeeded = child_succeeded(first);
+  bool second_succeeded = child_succeeded(second);
+  if (!first_succeeded || !second_succeeded) fail("a sender failed");
   sim_write("ack_delay_us", "0");
 
   read_transcript(&transcript);

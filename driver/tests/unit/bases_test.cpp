@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <ostream>
 #include <string>
 
 extern "C" {
@@ -17,6 +18,10 @@ struct BaseCase {
   orvex_base_verdict verdict;
   const char* device;
 };
+
+void PrintTo(const BaseCase& tested, std::ostream* out) {
+  *out << "0x" << std::hex << tested.base;
+}
 
 class BaseTest : public ::testing::TestWithParam<BaseCase> {};
 
