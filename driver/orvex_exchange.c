@@ -43,19 +43,29 @@ static u64 orvex_give_back_stall(u64 gap, u64 allowance)
 	return gap < allowance ? gap : allowance;
 }
 
+/* The sleep between two looks, once the busy poll is over: see
+   ORVEX_SHORT_NAPS_NS. */
+static void orvex_nap_between_looks(u64 waited, u64 remaining)
+{
+	if (waited < ORVEX_SHORT_NAPS_NS || remaining <= ORVEX_LONG_NAP_MAX_US * 1000ull)
+		orvex_nap(ORVEX_SHORT_NAP_MIN_US, ORVEX_SHORT_NAP_MAX_US);
+	else
+		orvex_nap(ORVEX_LONG_NAP_MIN_US, ORVEX_LONG_NAP_MAX_US);
+}
+
 /*
  * Looks at the handshake register until it shows what is wanted or `limit`
  * has passed. A clock reading is taken just before each look, the first one
  * also starting the wait; a look counts only when its reading lies before the
  * deadline, so a value seen at the very edge is a miss. The first
- * ORVEX_BUSY_POLL_NS are polled without pause, then each look follows a short
+ * ORVEX_BUSY_POLL_NS are polled without pause, then each look follows a
  * sleep, so that a slow or dead card never holds the processor for long.
  */
 static bool orvex_await_handshake(const struct orvex_port *port, u64 limit,
 				  enum orvex_match match, u8 wanted)
 {
 	u64 now = orvex_clock_ns();
-	const u64 busy_poll_end = now + ORVEX_BUSY_POLL_NS;
+	const u64 started = now;
 	u64 deadline = now + limit;
 	u64 allowance = ORVEX_STALL_ALLOWANCE_NS;
 
@@ -66,8 +76,8 @@ static bool orvex_await_handshake(const struct orvex_port *port, u64 limit,
 		    now >= deadline)
 			return now < deadline;
 		previous = now;
-		if (now >= busy_poll_end)
-			orvex_nap();
+		if (now - started >= ORVEX_BUSY_POLL_NS)
+			orvex_nap_between_looks(now - started, deadline - now);
 		now = orvex_clock_ns();
 		given = orvex_give_back_stall(now - previous, allowance);
 		deadline += given;

@@ -37,6 +37,15 @@
 #define ORVEX_STALL_ALLOWANCE_NS 250000000ull
 /* How long a wait polls without pause before it naps between looks. */
 #define ORVEX_BUSY_POLL_NS 30000ull
+/* Naps between looks: short ones for the first millisecond of a wait and its
+   last moments, so a card that answers soon is seen soon and a look still
+   falls close to the deadline; longer ones in between, so that a card that
+   takes its time costs the processor little. */
+#define ORVEX_SHORT_NAPS_NS 1000000ull
+#define ORVEX_SHORT_NAP_MIN_US 20u
+#define ORVEX_SHORT_NAP_MAX_US 50u
+#define ORVEX_LONG_NAP_MIN_US 200u
+#define ORVEX_LONG_NAP_MAX_US 400u
 
 struct orvex_register_ops {
 	u8 (*read)(void *context, unsigned int offset);

@@ -10,12 +10,6 @@
 #ifndef ORVEX_SHIM_H
 #define ORVEX_SHIM_H
 
-/* The nap between two looks at a card that is slow to answer, once the short
-   busy poll is over: long enough to give the processor away, short enough to
-   see a 9 ms window through many looks. */
-#define ORVEX_NAP_MIN_US 20
-#define ORVEX_NAP_MAX_US 50
-
 #ifdef __KERNEL__
 
 #include <linux/delay.h>
@@ -32,11 +26,11 @@ static inline u64 orvex_clock_ns(void)
 	return ktime_get_ns();
 }
 
-/* An uninterruptible sleep: a signal must not cut a wait inside an exchange
-   short. */
-static inline void orvex_nap(void)
+/* An uninterruptible sleep of `shortest_us` to `longest_us`: a signal must not
+   cut a wait inside an exchange short. */
+static inline void orvex_nap(unsigned int shortest_us, unsigned int longest_us)
 {
-	usleep_range(ORVEX_NAP_MIN_US, ORVEX_NAP_MAX_US);
+	usleep_range(shortest_us, longest_us);
 }
 
 static inline void orvex_yield(void)
@@ -68,7 +62,7 @@ extern "C" {
 #endif
 
 u64 orvex_clock_ns(void);
-void orvex_nap(void);
+void orvex_nap(unsigned int shortest_us, unsigned int longest_us);
 void orvex_yield(void);
 
 #ifdef __cplusplus

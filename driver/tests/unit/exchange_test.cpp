@@ -267,6 +267,12 @@ TEST_F(ExchangeTest, NapsBetweenLooksOnceTheBusyPollIsOver) {
   Carry("1\r");
   EXPECT_LE(Clock().most_readings_between_naps, ORVEX_BUSY_POLL_NS / kLook + 2);
   EXPECT_GE(Clock().naps, (kWindow - ORVEX_BUSY_POLL_NS) / kLook - 2);
+  // Longer naps once a millisecond has passed, short ones again at the end.
+  const std::uint64_t long_naps =
+      (kWindow - ORVEX_SHORT_NAPS_NS - ORVEX_LONG_NAP_MAX_US * 1000) / kLook;
+  EXPECT_GE(Clock().long_naps, long_naps - 2);
+  EXPECT_LE(Clock().long_naps, long_naps + 2);
+  EXPECT_EQ(Clock().last_nap_longest_us, ORVEX_SHORT_NAP_MAX_US);
 }
 
 TEST_F(ExchangeTest, ATaskStallIsNotHeldAgainstTheCard) {

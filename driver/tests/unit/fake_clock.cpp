@@ -33,8 +33,10 @@ extern "C" u64 orvex_clock_ns(void) {
   return clock.now;
 }
 
-extern "C" void orvex_nap(void) {
+extern "C" void orvex_nap(unsigned shortest_us, unsigned longest_us) {
   auto& clock = Clock();
+  if (shortest_us > 100) ++clock.long_naps;
+  clock.last_nap_longest_us = longest_us;
   if (clock.nap_length) clock.now += clock.nap_length(clock.naps);
   ++clock.naps;
   clock.readings_since_nap = 0;

@@ -14,6 +14,8 @@ struct FakeClock {
   std::uint64_t reading_cost = 1'000;
   std::uint64_t readings = 0;
   std::uint64_t naps = 0;
+  std::uint64_t long_naps = 0;  // naps of more than 100 us asked for
+  unsigned last_nap_longest_us = 0;
   std::uint64_t yields = 0;
   // How long each nap takes, by its number from 0; none by default.
   std::function<std::uint64_t(std::uint64_t)> nap_length;
