@@ -279,8 +279,8 @@ static void send_setup_and_read_position(void) {
   if (delivered(fd, "1TP\r", true, &result)) {
     if (result.reply_length != 6 || memcmp(result.reply, "+250\r\n", 6) != 0 ||
         !result.reply_ended || result.reply_received != 6)
-      fail("position reply \"%.*s\" (%u bytes, ended %u)", (int)result.reply_length,
-           result.reply, result.reply_length, result.reply_ended);
+      fail("position reply \"%.*s\" (%u bytes, ended %u)", (int)result.reply_length, result.reply,
+           result.reply_length, result.reply_ended);
   }
   close(fd);
 }
@@ -363,8 +363,10 @@ static void case_bad_requests(void) {
     memset(&request, 0, sizeof(request));
     request.flags = refused[index].flags;
     request.line_length = refused[index].length;
-    if (refused[index].line) memcpy(request.line, refused[index].line, request.line_length);
-    else memset(request.line, 'x', sizeof(request.line));
+    if (refused[index].line)
+      memcpy(request.line, refused[index].line, request.line_length);
+    else
+      memset(request.line, 'x', sizeof(request.line));
     if (ioctl(fd, ORVEX_IOC_EXCHANGE, &request) != -1 || errno != EINVAL)
       fail("%s was not refused with EINVAL", refused[index].what);
   }
@@ -639,10 +641,14 @@ static void case_unload(void) {
     fail("cannot open the card: %s", strerror(errno));
     return;
   }
-  if (remove_module("orvex_sim") == 0) fail("orvex_sim was unloaded under an open node");
-  else printf("    unloading orvex_sim: %s\n", strerror(errno));
-  if (remove_module("orvex") == 0) fail("orvex was unloaded under an open node");
-  else printf("    unloading orvex: %s\n", strerror(errno));
+  if (remove_module("orvex_sim") == 0)
+    fail("orvex_sim was unloaded under an open node");
+  else
+    printf("    unloading orvex_sim: %s\n", strerror(errno));
+  if (remove_module("orvex") == 0)
+    fail("orvex was unloaded under an open node");
+  else
+    printf("    unloading orvex: %s\n", strerror(errno));
   delivered(fd, "1TP\r", true, &result);
   close(fd);
   if (remove_module("orvex_sim") != 0) fail("orvex_sim: %s once closed", strerror(errno));
@@ -736,7 +742,8 @@ static void case_figures(void) {
   {
     unsigned long long counted = io_counter("syscr: ") + io_counter("syscw: ") - calls_before;
     /* The kernel's own count of this process's reads and writes agrees. */
-    if (counted < port_calls) fail("/proc/self/io counted %llu calls, not %lu", counted, port_calls);
+    if (counted < port_calls)
+      fail("/proc/self/io counted %llu calls, not %lu", counted, port_calls);
   }
   printf("orvex-figure: system calls per line: driver %.1f, user-space handshake %.1f\n",
          (double)ioctls / FIGURE_LINES, (double)port_calls / FIGURE_LINES);
@@ -753,10 +760,14 @@ static const struct {
   const char* name;
   void (*run)(void);
 } cases[] = {
-    {"lines", case_lines},           {"no_group", case_no_group},
-    {"bad_requests", case_bad_requests}, {"two_processes", case_two_processes},
-    {"kill_mid_line", case_kill_mid_line}, {"busy", case_busy},
-    {"dead_card", case_dead_card},   {"unload", case_unload},
+    {"lines", case_lines},
+    {"no_group", case_no_group},
+    {"bad_requests", case_bad_requests},
+    {"two_processes", case_two_processes},
+    {"kill_mid_line", case_kill_mid_line},
+    {"busy", case_busy},
+    {"dead_card", case_dead_card},
+    {"unload", case_unload},
     {"figures", case_figures},
 };
 

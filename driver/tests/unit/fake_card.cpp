@@ -5,7 +5,8 @@
 namespace orvex::driver_test {
 
 orvex_port FakeCard::Port() {
-  static const orvex_register_ops ops = {.read = &FakeCard::ReadRegister, .write = &FakeCard::WriteRegister};
+  static const orvex_register_ops ops = {.read = &FakeCard::ReadRegister,
+                                         .write = &FakeCard::WriteRegister};
   return {.ops = &ops, .context = this};
 }
 
@@ -38,10 +39,10 @@ std::uint8_t FakeCard::ShowHandshake() {
   std::uint8_t shown = 0x01;
   switch (phase_) {
     case Phase::Idle:
-      shown = (replied_ ? WaitedFor({{0, ready_after_reply}}, 0)
-                        : WaitedFor(ready_delay, taken.size()))
-                  ? ORVEX_SHOWS_READY
-                  : 0x01;
+      shown =
+          (replied_ ? WaitedFor({{0, ready_after_reply}}, 0) : WaitedFor(ready_delay, taken.size()))
+              ? ORVEX_SHOWS_READY
+              : 0x01;
       // After a line ends in a carriage return and the host has seen READY,
       // the reply, if any, is offered.
       if (shown == ORVEX_SHOWS_READY && reply_length_ > offered_) Enter(Phase::Offered);

@@ -69,7 +69,7 @@ TEST_F(SimCardTest, TakesASetUpAndAMoveAndAnswersStatusAndPosition) {
   const std::vector<std::string> setup = {"1FI11\r", "1VA1000;AC50000\r", "1FM3\r", "1DH\r",
                                           "1PA 250\r"};
   for (const std::string& line : setup) Tell(line);
-  EXPECT_EQ(Ask("TS\r"), "A\r\n");  // 0x41: axis 1 moves
+  EXPECT_EQ(Ask("TS\r"), "A\r\n");    // 0x41: axis 1 moves
   Clock().now += 250 * kMillisecond;  // 250 counts at 1000 a second
   EXPECT_EQ(Ask("TS\r"), "@\r\n");
   EXPECT_EQ(Ask("1TP\r"), "+250\r\n");
@@ -143,7 +143,8 @@ TEST_F(SimCardTest, MarksALineLongerThanItKeeps) {
   }
   ASSERT_EQ(orvex_sim_kept_lines(&card), 1u);
   EXPECT_TRUE(orvex_sim_line_at(&card, 0)->overlong);
-  EXPECT_EQ(orvex_sim_line_at(&card, 0)->length, static_cast<std::uint32_t>(ORVEX_SIM_LINE_CAPACITY));
+  EXPECT_EQ(orvex_sim_line_at(&card, 0)->length,
+            static_cast<std::uint32_t>(ORVEX_SIM_LINE_CAPACITY));
 }
 
 }  // namespace
