@@ -351,7 +351,8 @@ static void orvex_add_port_card(unsigned long base)
 	if (!orvex_base_allowed(base))
 		return;
 	if (!request_region(base, ORVEX_REGISTER_COUNT, KBUILD_MODNAME)) {
-		pr_warn("base 0x%lx refused: its ports are taken by another driver\n", base);
+		pr_warn("base 0x%lx refused: its ports are taken already (see /proc/ioports)\n",
+			base);
 		return;
 	}
 	card = orvex_offer_card(base, &orvex_port_ops, (void *)base, THIS_MODULE);

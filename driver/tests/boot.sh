@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
-# Boots a test guest under QEMU (TCG) and says whether its tests passed.
+# Boots a test guest under QEMU (TCG) and says whether its tests passed,
+# from what the guest printed and how QEMU ended.
 #
 #   boot.sh --kernel VMLINUZ --initrd INITRAMFS --log FILE [--timeout SECONDS]
 #           [--append 'KERNEL ARGUMENTS']
 #
 # The guest's console goes to FILE and to standard output. Exits 0 when the
-# guest reported that all its tests passed, 1 when it reported a failure, and
-# 2 when it reported nothing (it did not boot, crashed, or was stopped at the
-# time limit, 300 s unless told). The guest's "orvex-figure:" lines are
-# repeated at the end.
+# guest reported that all its tests passed, 1 when it reported a failure,
+# and 2 when it reported nothing (it did not boot or crashed) or QEMU had to
+# be stopped at the time limit (300 s unless told). The guest's
+# "orvex-figure:" lines are repeated at the end.
 set -euo pipefail
 
 kernel= initrd= log= limit=300 append=
@@ -42,6 +43,11 @@ timeout --kill-after=10 "$limit" \
 echo "boot.sh: the guest ran for $(( $(date +%s) - started )) s (status $status)"
 
 grep -a '^orvex-figure:' "$log" || true
+if [ $status -ne 0 ]; then
+  # QEMU ends by itself when the guest powers off or panics (-no-reboot).
+  echo "boot.sh: QEMU did not end by itself (status $status: stopped at the time limit?)" >&2
+  exit 2
+fi
 if grep -aq '^ORVEX-GUEST-RESULT: PASS' "$log"; then
   exit 0
 elif grep -aq '^ORVEX-GUEST-RESULT: FAIL' "$log"; then
