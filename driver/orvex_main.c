@@ -90,6 +90,8 @@ static const struct orvex_register_ops orvex_port_ops = {
  * and bounded at once, which neither mutexes nor semaphores offer together.
  */
 
+/* Not inlined, so that a task waiting here shows orvex_claim_card in
+   /proc/PID/wchan. */
 static noinline int orvex_claim_card(struct orvex_card *card)
 {
 	struct orvex_waiter waiter = { .task = current, .granted = false };
