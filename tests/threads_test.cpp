@@ -319,5 +319,52 @@ TEST_F(ThreadsTest, AThreadCarriesOthersLinesForAtMostTwoMilliseconds) {
                                                         callers[2], callers[4], callers[4]}));
 }
 
+// The thread whose turn it is carries at most 64 lines of others: with 70
+// short lines queued behind it (far less than 2 ms of them), the 65th queued
+// caller sends its own line and carries the rest.
+TEST_F(ThreadsTest, AThreadCarriesAtMostSixtyFourLinesOfOthers) {
+  constexpr std::size_t kQueued = 70;
+  constexpr std::size_t kCarriedAtMost = 64;
+  const std::vector<std::function<int()>> queued(kQueued, [] { return ST(2); });
+  QueueBehindAHeldExchange queue(controller());
+  std::vector<std::thread::id> callers;
+  const std::vector<int> returned = queue.Run(queued, callers);
+  EXPECT_EQ(returned, std::vector<int>(kQueued + 1, 1));
+  std::vector<std::thread::id> expected(kCarriedAtMost + 1, callers[0]);
+  expected.resize(kQueued + 1, callers[kCarriedAtMost + 1]);
+  EXPECT_EQ(Carriers(queue.Carried()), expected);
+}
+
+// The thread whose turn it is starts none of the others' lines later than
+// 2 ms after its own ended. Each queued line takes the same time here, set
+// by a host stall on every look: starting at 0, E, 2E, 3E and 4E after that,
+// the fourth of them starts just before 2 ms in one case (E = 653 us: at
+// 1.959 ms) and just after it in the other (E = 670 us: at 2.010 ms). A
+// bound outside 1.96 to 2.01 ms changes who carries what.
+TEST_F(ThreadsTest, AThreadStartsNoneOfOthersLinesLaterThanTwoMillisecondsAfterItsOwn) {
+  struct Case {
+    sim::Microseconds stall;  // per look: 17 looks and 41 accesses of 1 us to a line
+    std::size_t carried_by_first;
+  };
+  for (const Case& tested : {Case{36, 4}, Case{37, 3}}) {
+    SCOPED_TRACE(tested.stall);
+    controller().Reset();
+    sim::Faults slow;
+    slow.host_stall =
+        sim::Faults::HostStall{.after_looks = 1, .length = tested.stall, .every_look = true};
+    SetFaults(slow);
+    const std::vector<std::function<int()>> queued = {
+        [] { return MA(2, 1.0F); }, [] { return MA(2, 2.0F); }, [] { return MA(2, 3.0F); },
+        [] { return MA(2, 4.0F); }, [] { return MA(2, 5.0F); }};
+    QueueBehindAHeldExchange queue(controller());
+    std::vector<std::thread::id> callers;
+    EXPECT_EQ(queue.Run(queued, callers), std::vector<int>(6, 1));
+    const std::size_t next_to_serve = tested.carried_by_first + 1;
+    std::vector<std::thread::id> expected(next_to_serve, callers[0]);
+    expected.resize(6, callers[next_to_serve]);
+    EXPECT_EQ(Carriers(queue.Carried()), expected);
+  }
+}
+
 }  // namespace
 }  // namespace orvex::testing

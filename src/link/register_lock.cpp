@@ -29,7 +29,8 @@ struct Waiter {
 
 namespace {
 
-// How many exchanges of other threads one thread runs, at most, and for how
+// The combining of a flat-combining lock: how many exchanges of other
+// threads one thread runs, at most, and for how
 // long, in seconds on the link's clock, before it hands the registers on and
 // returns to its caller: its own call is over, and a controller that times
 // out must not keep it for long.

@@ -41,6 +41,14 @@ struct RegisterQueue {
 // threads asked: a thread that polls in a loop (WS) cannot shut out another
 // that wants a single line through (ST from a stop button).
 //
+// The technique: a first-come-first-served queue lock whose waiters each
+// wait on a node of their own (as in an MCS queue lock), and whose holder
+// combines the exchanges queued behind it, running them on their askers'
+// behalf, as the combiner does in flat combining (Hendler, Incze, Shavit and
+// Tzafrir, "Flat combining and the synchronization-parallelism tradeoff",
+// SPAA 2010); here the combiner takes the requests in queue order, so the
+// order on the wire stays the order of asking.
+//
 // The thread whose turn it is runs its own exchange and then the exchanges
 // of the threads queued behind it, in their order, starting none later than
 // 2 ms after its own ended, and at most 64; each of those threads only wakes
