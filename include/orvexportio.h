@@ -53,6 +53,33 @@
  *   good, and every later call of every thread waits forever. That cannot be
  *   made safe; do not do it.
  * - On Windows no function is a cancellation point.
+ *
+ * Processes: each line also holds its card machine-wide. Every process on
+ * the machine that drives the card through this library, 32-bit or 64-bit,
+ * whatever route it takes to the ports, waits its turn, so the lines of
+ * different processes never mix on the wire either. What a host may rely on:
+ *
+ * - A process that dies in the middle of a line (killed, crashed, ended from
+ *   the Task Manager) leaves the line noted, down to the step of the byte
+ *   handshake, in the card's machine-wide record; the next process to take
+ *   the card finishes it exactly (the rest of the line, or the rest of its
+ *   reply, taken and dropped) before it sends its own. The controller cannot
+ *   abandon a partial line, so the dead process's line arrives whole, once.
+ *   The same holds for a host killed and started again.
+ * - A process stopped in the middle of a line (a debugger, Ctrl-Z) keeps the
+ *   card. A call of another process that waits for it gives up after a
+ *   second and reports a time-out having sent nothing (0; TP returns
+ *   ORVEX_POSITION_ERROR); calls queued behind it in that process give up at
+ *   once while the same hold lasts. When the stopped process runs on, both
+ *   carry on, and nothing is torn. orvex_card_holder names the holder, and
+ *   the diagnosis (orvexportio_diagnosis.h) explains such a time-out.
+ * - The record lives in shared memory, made on the card's first use: on
+ *   Linux the file /dev/shm/orvexportio-card-0x340 (for the card at 0x340;
+ *   the environment variable ORVEXPORTIO_RECORD_DIR names another folder),
+ *   readable and writable by its maker and the group "orvex", and used only
+ *   while no one else may write it; on Windows named objects of the user's
+ *   session. Where it cannot be had, the library works as before without it:
+ *   processes are not kept apart, and the diagnosis says so.
  */
 #ifndef ORVEXPORTIO_H
 #define ORVEXPORTIO_H
