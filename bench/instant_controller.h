@@ -7,6 +7,7 @@
 // cache lines of its own; the counts below are those of the one at 0x340.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string_view>
 
@@ -41,5 +42,14 @@ void ResetInstantController();
 // The default answers are "+250\r\n" and "0\r\n" (both axes at rest).
 void SetPositionAnswer(std::string_view answer);
 void SetStatusAnswer(std::string_view answer);
+
+// Moves the controllers into memory that the processes this one forks from
+// now on share with it, as they would share a card; false when no such
+// memory could be had.
+bool ShareInstantControllersWithChildren();
+
+// Makes every port access cost `cost` of busy time, as an ISA card's take
+// about a microsecond.
+void SetInstantControllerAccessCost(std::chrono::nanoseconds cost);
 
 }  // namespace orvex::bench

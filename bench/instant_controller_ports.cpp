@@ -5,11 +5,15 @@
 // Nothing here is faster than it has to be nor slower than it must: one
 // switch on the phase per handshake access, so the benchmarks can measure
 // its cost and take it away from the link's.
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <new>
 #include <span>
 #include <string_view>
 
@@ -62,16 +66,35 @@ struct Controller {
 };
 
 // One controller per card the benchmarks drive, each on cache lines of its
-// own, so that two cards driven from two threads share nothing.
+// own, so that two cards driven from two threads share nothing. They live in
+// the process, or, for a benchmark of several processes, in memory the
+// processes it forks share.
 constexpr std::uint16_t kFirstBase = kDataRegister;
 constexpr std::uint16_t kSecondBase = 0x300;
-alignas(64) Controller first_card;
-alignas(64) Controller second_card;
+
+struct Controllers {
+  alignas(64) Controller first_card;
+  alignas(64) Controller second_card;
+};
+
+Controllers own_controllers;
+Controllers* controllers = &own_controllers;
+
+// What each port access costs beyond the host's own work, in nanoseconds.
+std::int64_t access_cost_ns = 0;
 
 Controller* ControllerAt(std::uint16_t base) {
-  if (base == kFirstBase) return &first_card;
-  if (base == kSecondBase) return &second_card;
+  if (base == kFirstBase) return &controllers->first_card;
+  if (base == kSecondBase) return &controllers->second_card;
   return nullptr;
+}
+
+// Keeps the processor busy for the access's cost, as a slow bus would.
+void SpendAccessCost() {
+  if (access_cost_ns == 0) return;
+  const auto until = std::chrono::steady_clock::now() + std::chrono::nanoseconds(access_cost_ns);
+  while (std::chrono::steady_clock::now() < until) {
+  }
 }
 
 bool LineEndsWith(Controller& controller, std::string_view ending) {
@@ -152,11 +175,11 @@ void WriteHandshake(Controller& controller, std::uint8_t value) {
 }  // namespace
 
 InstantControllerCounts InstantControllerCountsNow() {
-  return first_card.counts;
+  return controllers->first_card.counts;
 }
 
 void ResetInstantController() {
-  for (Controller* controller : {&first_card, &second_card}) {
+  for (Controller* controller : {&controllers->first_card, &controllers->second_card}) {
     controller->phase = Phase::Idle;
     controller->line_tail = {};
     controller->reply = {};
@@ -165,13 +188,25 @@ void ResetInstantController() {
 }
 
 void SetPositionAnswer(std::string_view answer) {
-  first_card.position_answer.Set(answer);
-  second_card.position_answer.Set(answer);
+  controllers->first_card.position_answer.Set(answer);
+  controllers->second_card.position_answer.Set(answer);
 }
 
 void SetStatusAnswer(std::string_view answer) {
-  first_card.status_answer.Set(answer);
-  second_card.status_answer.Set(answer);
+  controllers->first_card.status_answer.Set(answer);
+  controllers->second_card.status_answer.Set(answer);
+}
+
+bool ShareInstantControllersWithChildren() {
+  void* shared =
+      mmap(nullptr, sizeof(Controllers), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+  if (shared == MAP_FAILED) return false;
+  controllers = new (shared) Controllers;
+  return true;
+}
+
+void SetInstantControllerAccessCost(std::chrono::nanoseconds cost) {
+  access_cost_ns = cost.count();
 }
 
 }  // namespace orvex::bench
@@ -181,6 +216,7 @@ namespace orvex::port {
 std::uint8_t ReadPortByte(const CardPorts& card, Register which) {
   bench::Controller* controller = bench::ControllerAt(static_cast<std::uint16_t>(card.Base()));
   if (controller == nullptr) return bench::kEmptyBus;
+  bench::SpendAccessCost();
   ++controller->counts.reads;
   if (which == Register::Handshake) return bench::ReadHandshake(*controller);
   return controller->data;
@@ -189,6 +225,7 @@ std::uint8_t ReadPortByte(const CardPorts& card, Register which) {
 void WritePortByte(const CardPorts& card, Register which, std::uint8_t value) {
   bench::Controller* controller = bench::ControllerAt(static_cast<std::uint16_t>(card.Base()));
   if (controller == nullptr) return;
+  bench::SpendAccessCost();
   ++controller->counts.writes;
   if (which == Register::Handshake) {
     bench::WriteHandshake(*controller, value);
