@@ -193,6 +193,7 @@ TEST(OrvexctlProgram, BadArgumentsExitTwoBeforeAnythingIsSent) {
       {"--simulate", "--trace", "dh", "0", "ma", "1"},
       {"--simulate", "--trace", "dh", "0", "ma", "1", "far"},
       {"--simulate", "--trace", "dh", "0", "st", "257"},
+      {"--simulate", "--trace", "dh", "0", "ma", "1", "21474836.48"},
       {"--trace", "dh", "0"},
       {},
   };

@@ -14,8 +14,8 @@
 #include "orvexportio.h"
 #include "orvexportio_sim.h"
 #include "runner.h"
-#include "trace.h"
 #include "setup_lines.h"
+#include "trace.h"
 #include "virtual_controller_fixture.h"
 
 namespace orvex::testing {
@@ -60,9 +60,11 @@ struct HealthyCase {
 TEST_F(OrvexctlRunnerTest, EachCommandPrintsItsResultAndSendsItsLines) {
   const HealthyCase cases[] = {
       {{"ma", "1", "2.5"}, "delivered", {"1PA 250\r"}},
-      {{"ma", "2", "0.29"}, "delivered", {"2PA 28\r"}},
-      {{"mr", "0", "-0.019"}, "delivered", {"1PR -1\r", "2PR -1\r"}},
+      {{"ma", "2", "0.29"}, "delivered", {"2PA 29\r"}},             // the hundredth typed
+      {{"--float", "ma", "2", "0.29"}, "delivered", {"2PA 28\r"}},  // the host's float
+      {{"mr", "0", "-0.019"}, "delivered", {"1PR -2\r", "2PR -2\r"}},
       {{"sv", "2", "25"}, "delivered", {"2VA2500\r"}},
+      {{"sv", "1", "0.01"}, "delivered", {"1VA1\r"}},
       {{"st", "0"}, "delivered", {"1ST\r", "2ST\r"}},
       {{"dh", "2"}, "delivered", {"2DH\r"}},
       {{"gh", "1"}, "delivered", {"1PA 0\r"}},
@@ -84,8 +86,8 @@ TEST_F(OrvexctlRunnerTest, EachCommandPrintsItsResultAndSendsItsLines) {
 
 TEST_F(OrvexctlRunnerTest, PositionIsPrintedInCallerUnits) {
   const std::pair<std::string, std::string> replies[] = {
-      {"+12.5\r\n", "0.125"}, {"-75\r\n", "-0.75"},         {"28\r\n", "0.28"},
-      {"-0\r\n", "0"},        {"2147483600\n", "21474836"},
+      {"+12.5\r\n", "0.13"},           {"-75\r\n", "-0.75"}, {"28\r\n", "0.28"},
+      {"123456789\r\n", "1234567.88"}, {"-0\r\n", "0"},      {"2147483600\n", "21474836"},
   };
   for (const auto& [reply, printed] : replies) {
     controller().QueueReply(reply);

@@ -1,14 +1,12 @@
 #include "runner.h"
 
-#include <array>
-#include <charconv>
 #include <ostream>
 #include <span>
 #include <string>
-#include <system_error>
 
 #include "exit_status.h"
 #include "orvexportio.h"
+#include "values.h"
 
 namespace orvexctl {
 namespace {
@@ -22,12 +20,7 @@ void PrintFailure(const Session& session, const Invocation& invocation, const Ou
 }  // namespace
 
 std::string FormatPosition(float position) {
-  if (position == 0.0F) return "0";
-  std::array<char, 64> text{};
-  const auto [end, error] =
-      std::to_chars(text.data(), text.data() + text.size(), position, std::chars_format::fixed);
-  if (error != std::errc{}) return "?";
-  return std::string(text.data(), end);
+  return UnitsText(NearestCount(position));
 }
 
 Outcome RunInvocation(const LibraryExports& library, const Invocation& invocation) {

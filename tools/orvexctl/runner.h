@@ -22,7 +22,8 @@ struct Outcome {
 // calls OK, to tell axes that move from a controller that does not answer.
 Outcome RunInvocation(const LibraryExports& library, const Invocation& invocation);
 
-// A position in caller units, as short as it can be written without loss.
+// A position in caller units, to the nearest hundredth (the count it stands for):
+// "15.83", not the float's 15.829999923706055.
 std::string FormatPosition(float position);
 
 struct Session {
