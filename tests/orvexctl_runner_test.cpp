@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -210,6 +211,32 @@ TEST_F(OrvexctlSessionTest, TraceShowsEachCommandWithTheLinesItSent) {
   EXPECT_EQ(out_.str(), std::string("# st 0\n") + "  [" + times[0] + " s] 1ST\\r\n" + "  [" +
                             times[1] + " s] 2ST\\r\n" + "delivered\n# ok\n" + "  [" + times[2] +
                             " s] 1TP\\r\n" + "answered\n");
+}
+
+// Ctrl-C while WS waits, seen from inside the wait.
+int InterruptedWait(signed char) {
+  raise(SIGINT);
+  return 1;
+}
+
+TEST(OrvexctlInterruptTest, CtrlCDuringWsSaysTheAxisKeepsMovingAndHowToStopIt) {
+  std::vector<std::string> missing;
+  const orvexctl::LibraryExports exports = orvexctl::LibraryExports::Find(
+      [](const char* name) {
+        if (std::string_view(name) == "WS") {
+          return reinterpret_cast<orvexctl::Symbol>(&InterruptedWait);
+        }
+        return reinterpret_cast<orvexctl::Symbol>(dlsym(RTLD_DEFAULT, name));
+      },
+      missing);
+  std::ostringstream out;
+  std::ostringstream err;
+  const orvexctl::Session session{exports, [] { return std::string(); },     out, err,
+                                  nullptr, "orvexctl --library /opt/card.so"};
+  EXPECT_EXIT(orvexctl::RunInvocations(session, Invocations({"ws", "2"})),
+              ::testing::KilledBySignal(SIGINT),
+              "^orvexctl: ws 2 interrupted: axis 2 keeps moving to its target; stop it with: "
+              "orvexctl --library /opt/card.so st 2\n$");
 }
 
 TEST(OrvexctlTrace, RunsOfOneLineAreCountedOnOneRow) {

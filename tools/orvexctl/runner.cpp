@@ -1,10 +1,12 @@
 #include "runner.h"
 
+#include <optional>
 #include <ostream>
 #include <span>
 #include <string>
 
 #include "exit_status.h"
+#include "interrupt_notice.h"
 #include "orvexportio.h"
 #include "values.h"
 
@@ -15,6 +17,24 @@ void PrintFailure(const Session& session, const Invocation& invocation, const Ou
   session.err << "orvexctl: " << invocation.text << " failed: " << outcome.failure << '\n'
               << "orvexctl: likely cause: " << session.likely_cause() << '\n'
               << std::flush;
+}
+
+// WS blocks until the axes are at rest; Ctrl-C ends orvexctl, not the motion.
+bool WaitsForRest(const Invocation& invocation) {
+  return invocation.command->function == "WS";
+}
+
+std::string InterruptedWaitNotice(const Session& session, const Invocation& invocation) {
+  const std::string head = "orvexctl: " + invocation.text + " interrupted: ";
+  if (session.orvexctl_call.empty()) {
+    return head + "the virtual controller ends with orvexctl, and its axes with it\n";
+  }
+  const std::string stop = session.orvexctl_call + " st " + std::to_string(invocation.axis);
+  if (invocation.axis == 0) {
+    return head + "the axes keep moving to their targets; stop them with: " + stop + "\n";
+  }
+  return head + "axis " + std::to_string(invocation.axis) +
+         " keeps moving to its target; stop it with: " + stop + "\n";
 }
 
 }  // namespace
@@ -29,6 +49,10 @@ Outcome RunInvocation(const LibraryExports& library, const Invocation& invocatio
 
 int RunInvocations(const Session& session, std::span<const Invocation> invocations) {
   for (const Invocation& invocation : invocations) {
+    // Armed before the trace announces the command, so that whoever sees
+    // "# ws" knows Ctrl-C gets the notice.
+    std::optional<InterruptNotice> notice;
+    if (WaitsForRest(invocation)) notice.emplace(InterruptedWaitNotice(session, invocation));
     if (session.trace != nullptr) session.out << "# " << invocation.text << '\n' << std::flush;
     const Outcome outcome = RunInvocation(session.library, invocation);
     if (session.trace != nullptr) session.trace->Finish();

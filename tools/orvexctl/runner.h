@@ -32,11 +32,16 @@ struct Session {
   std::ostream& out;
   std::ostream& err;
   TracePrinter* trace = nullptr;  // with --trace
+  // How to call orvexctl on the same controller, for the advice after Ctrl-C
+  // during ws: "orvexctl", or with its --library PATH; empty for the virtual
+  // controller, which lives and ends in this process.
+  std::string orvexctl_call;
 };
 
 // Runs the invocations in order and prints each result. At the first failure
-// it tells on `err` what failed and its likely cause, and stops. Returns the
-// exit status.
+// it tells on `err` what failed and its likely cause, and stops. Ctrl-C
+// during ws tells that the axes keep moving, and how to stop them. Returns
+// the exit status.
 int RunInvocations(const Session& session, std::span<const Invocation> invocations);
 
 }  // namespace orvexctl
