@@ -8,15 +8,8 @@
 # example in dotnet/, README.txt on which zip a host needs and which driver
 # library to install, and LabVIEW.txt with the Call Library Function settings.
 
-# The Python package where the bindings are one, else the single module.
-set(orvex_python_package ${PROJECT_SOURCE_DIR}/bindings/python/orvexportio)
-if(IS_DIRECTORY ${orvex_python_package})
-  install(DIRECTORY ${orvex_python_package} DESTINATION python
-    PATTERN __pycache__ EXCLUDE
-    PATTERN *.pyc EXCLUDE)
-else()
-  install(FILES ${PROJECT_SOURCE_DIR}/bindings/python/orvexportio.py DESTINATION python)
-endif()
+# The Python package comes from bindings/python's own install rules, which
+# put it in python/ on Windows, with the _locations.py of an installed copy.
 
 if(ORVEX_WINDOWS_BITNESS STREQUAL "x64")
   set(ORVEX_BITNESS_WORDS "64-bit")
