@@ -5,9 +5,12 @@
 #include <array>
 #include <cerrno>
 #include <charconv>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <istream>
+#include <optional>
 #include <string>
 
 #include "card/bases.h"
@@ -126,10 +129,73 @@ std::string ListedAsAlternatives(const std::vector<std::string>& names) {
   return listed;
 }
 
+// "A or B", from the names tried.
+std::string ListedAsChoices(const std::vector<std::string>& names) {
+  std::string listed;
+  for (std::size_t index = 0; index < names.size(); ++index) {
+    if (index > 0) listed += index + 1 == names.size() ? " or " : ", ";
+    listed += names[index];
+  }
+  return listed;
+}
+
+std::string OfOtherBitness(const DriverOfOtherBitness& found, const DriverLibraries& drivers) {
+  const std::string own = MachineName(drivers.own_machine);
+  return found.path + " is built for " + MachineName(found.machine) + " programs, and this is a " +
+         own + " program, which cannot load it: install the port I/O driver's " + own +
+         " library (" + ListedAsChoices(drivers.tried) + ") instead";
+}
+
+// A little-endian field of `width` bytes at `offset`, or nothing past the end.
+std::optional<std::uint32_t> LittleEndianField(std::istream& image, std::streamoff offset,
+                                               int width) {
+  image.clear();
+  if (!image.seekg(offset)) return std::nullopt;
+  std::uint32_t value = 0;
+  for (int index = 0; index < width; ++index) {
+    const int byte = image.get();
+    if (byte == std::istream::traits_type::eof()) return std::nullopt;
+    value |= static_cast<std::uint32_t>(byte) << (8 * index);
+  }
+  return value;
+}
+
 }  // namespace
+
+std::optional<std::uint16_t> PeMachine(std::istream& image) {
+  constexpr std::uint32_t DOS_SIGNATURE = 0x5A4D;  // "MZ"
+  constexpr std::uint32_t PE_SIGNATURE = 0x4550;   // "PE\0\0"
+  constexpr std::streamoff PE_HEADER_POINTER = 0x3C;
+  if (LittleEndianField(image, 0, 2) != DOS_SIGNATURE) return std::nullopt;
+  const std::optional<std::uint32_t> pe_header = LittleEndianField(image, PE_HEADER_POINTER, 4);
+  if (!pe_header) return std::nullopt;
+  const auto signature_at = static_cast<std::streamoff>(*pe_header);
+  if (LittleEndianField(image, signature_at, 4) != PE_SIGNATURE) return std::nullopt;
+  const std::optional<std::uint32_t> machine = LittleEndianField(image, signature_at + 4, 2);
+  if (!machine) return std::nullopt;
+  return static_cast<std::uint16_t>(*machine);
+}
+
+std::string MachineName(std::uint16_t machine) {
+  switch (machine) {
+    case 0x14C:
+      return "32-bit (x86)";
+    case 0x8664:
+      return "64-bit (x64)";
+    case 0xAA64:
+      return "ARM64";
+    default:
+      break;
+  }
+  std::array<char, 8> digits{};
+  const auto end = std::to_chars(digits.data(), digits.data() + digits.size(), machine, 16).ptr;
+  return "machine 0x" + std::string(digits.data(), end);
+}
 
 std::string ExplainDriverLibraries(const DriverLibraries& drivers) {
   if (drivers.loadable.empty()) {
+    if (!drivers.other_bitness.empty())
+      return OfOtherBitness(drivers.other_bitness.front(), drivers);
     return "no port driver library could be loaded (" + ListedAsAlternatives(drivers.tried) +
            "): install the port I/O driver, or put its DLL beside the program";
   }

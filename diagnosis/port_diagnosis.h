@@ -4,7 +4,10 @@
 // hosts through orvexportio_diagnosis.h.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
+#include <istream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -69,11 +72,30 @@ LinuxPortAccess ProbeLinuxPortAccess(unsigned base = ORVEX_FACTORY_BASE);
 std::string ExplainLinuxPortAccess(const LinuxPortAccess& access);
 
 // Windows: the ports are reached through a port driver library.
-struct DriverLibraries {
-  std::vector<std::string> tried;      // the driver libraries of this bitness, in the order tried
-  std::vector<std::string> loadable;   // those of them that loaded
-  unsigned base = ORVEX_FACTORY_BASE;  // the card asked for
+
+// A file named like a driver library that did not load because it is built
+// for another processor: a 64-bit DLL where a 32-bit program looks, or the
+// other way round.
+struct DriverOfOtherBitness {
+  std::string name;       // as tried: "DlPortIO.dll"
+  std::string path;       // where the loader found it
+  std::uint16_t machine;  // its PE header's Machine field
 };
+
+struct DriverLibraries {
+  std::vector<std::string> tried;     // the driver libraries of this bitness, in the order tried
+  std::vector<std::string> loadable;  // those of them that loaded
+  std::vector<DriverOfOtherBitness> other_bitness;  // of those that did not
+  std::uint16_t own_machine = 0;                    // this program's Machine field
+  unsigned base = ORVEX_FACTORY_BASE;               // the card asked for
+};
+
+// The Machine field of a PE image's file header (0x14C x86, 0x8664 x64), read
+// through the DOS header's pointer to it; nothing when `image` is not a PE image.
+std::optional<std::uint16_t> PeMachine(std::istream& image);
+
+// "32-bit (x86)", "64-bit (x64)", ...; "machine 0x1C4" for others.
+std::string MachineName(std::uint16_t machine);
 
 DriverLibraries ProbeDriverLibraries();
 

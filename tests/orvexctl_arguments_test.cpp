@@ -2,18 +2,25 @@
 // come before anything is sent.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "arguments.h"
 #include "commands.h"
+#include "commands/conversion.h"
 
 namespace orvexctl {
 namespace {
 
 ParsedArguments Parse(std::vector<std::string_view> arguments) {
   return ParseArguments(arguments);
+}
+
+// The count the library itself makes of an invocation's value.
+std::int64_t LibraryCount(const Invocation& invocation) {
+  return orvex::commands::WholeCount(invocation.value).value_or(-1);
 }
 
 TEST(OrvexctlArguments, ReadsOptionsAndCommandsInEitherCase) {
@@ -27,19 +34,19 @@ TEST(OrvexctlArguments, ReadsOptionsAndCommandsInEitherCase) {
   struct Expected {
     std::string_view function;
     int axis;
-    float value;
+    std::int64_t count;
     std::string text;
   };
   const Expected expected[] = {
-      {"MA", 1, 2.5F, "MA 1 2.5"},       {"TP", 2, 0.0F, "tp 2"},    {"OK", 0, 0.0F, "ok"},
-      {"MR", 0, -0.019F, "Mr 0 -0.019"}, {"SV", 2, 3.0F, "sv 2 +3"}, {"RT", 0, 0.0F, "rt 0"},
+      {"MA", 1, 250, "MA 1 2.5"},   {"TP", 2, 0, "tp 2"},      {"OK", 0, 0, "ok"},
+      {"MR", 0, -2, "Mr 0 -0.019"}, {"SV", 2, 300, "sv 2 +3"}, {"RT", 0, 0, "rt 0"},
   };
   for (std::size_t index = 0; index < std::size(expected); ++index) {
     const Invocation& invocation = request.invocations[index];
     SCOPED_TRACE(expected[index].text);
     EXPECT_EQ(invocation.command->function, expected[index].function);
     EXPECT_EQ(invocation.axis, expected[index].axis);
-    EXPECT_EQ(invocation.value, expected[index].value);
+    EXPECT_EQ(LibraryCount(invocation), expected[index].count);
     EXPECT_EQ(invocation.text, expected[index].text);
   }
 }
@@ -112,6 +119,17 @@ TEST(OrvexctlArguments, BadArgumentsAreRefusedWithOneLine) {
       {{"sv", "1", "-1"}, "SPEED -1 must not be negative"},
       {{"sv", "1", "-0.02"}, "must not be negative"},
       {{"sv", "1", "42949680"}, "32-bit count"},
+      {{"sv", "1", "42949672.96"}, "32-bit count (at most 42949672.95)"},
+      {{"sv", "1", "-0.001"}, "SPEED -0.001 must not be negative"},
+      {{"sv", "1", "0.0049"}, "SPEED 0.0049 is 0 counts to the nearest hundredth"},
+      {{"ma", "1", "21474836.48"}, "signed 32-bit count (-21474836.48 to 21474836.47)"},
+      {{"mr", "1", "-21474836.49"}, "signed 32-bit count"},
+      // Fits, but floats lie 2 apart there: no float gives 2147483647 counts.
+      {{"ma", "1", "21474836.47"},
+       "TARGET 21474836.47 is 2147483647 counts, which no single-precision value gives; the "
+       "nearest that do are 21474836 and 21474838"},
+      {{"--float", "ma", "1", "21474838"}, "signed 32-bit count"},
+      {{"--float", "sv", "1", "-0.02"}, "must not be negative"},
   };
   for (const RefusalCase& refusal : cases) {
     const ParsedArguments parsed = Parse(refusal.arguments);
@@ -163,23 +181,49 @@ TEST(OrvexctlArguments, EachCommandTakesItsOwnAxisCodes) {
   }
 }
 
+struct CountCase {
+  std::vector<std::string_view> arguments;
+  std::int64_t count;  // what the library makes of the value orvexctl hands it
+};
+
 TEST(OrvexctlArguments, ValuesUpToTheCountLimitsAreTaken) {
-  struct Limit {
-    std::vector<std::string_view> arguments;
-    float value;
+  const CountCase limits[] = {
+      {{"ma", "1", "21474836"}, 2147483600},
+      {{"mr", "1", "-21474836"}, -2147483600},
+      {{"sv", "1", "42949672"}, 4294967200},  // sent unsigned
+      {{"sv", "1", "0"}, 0},
+      {{"sv", "1", "-0"}, 0},
+      {{"sv", "1", "0.005"}, 1},  // the least speed: half a count rounds up
+      {{"ma", "2", "1e3"}, 100000},
+      {{"ma", "1", "131071.99"}, 13107199},  // below 2^17 every hundredth has its float
   };
-  const Limit limits[] = {
-      {{"ma", "1", "21474836"}, 21474836.0F},  // 2147483600 counts
-      {{"mr", "1", "-21474836"}, -21474836.0F},
-      {{"sv", "1", "42949672"}, 42949672.0F},  // 4294967200 counts, sent unsigned
-      {{"sv", "1", "0"}, 0.0F},
-      {{"sv", "1", "-0.001"}, -0.001F},  // truncates to a count of 0
-      {{"ma", "2", "1e3"}, 1000.0F},
-  };
-  for (const Limit& limit : limits) {
+  for (const CountCase& limit : limits) {
     const ParsedArguments parsed = Parse(limit.arguments);
     ASSERT_TRUE(parsed.request) << parsed.error;
-    EXPECT_EQ(parsed.request->invocations[0].value, limit.value);
+    EXPECT_EQ(LibraryCount(parsed.request->invocations[0]), limit.count) << limit.count;
+  }
+}
+
+// The library truncates value x 100, so the float nearest 0.29 gives 28
+// counts; orvexctl hands over a float that gives the nearest hundredth, and
+// --float the host's own float.
+TEST(OrvexctlArguments, ValuesSendTheNearestHundredthOrWithFloatTheHostsFloat) {
+  const CountCase cases[] = {
+      {{"ma", "1", "0.29"}, 29},
+      {{"--float", "ma", "1", "0.29"}, 28},
+      {{"sv", "1", "0.01"}, 1},
+      {{"--float", "sv", "1", "0.01"}, 0},
+      {{"mr", "1", "-0.57"}, -57},
+      {{"--float", "mr", "1", "-0.57"}, -56},
+      {{"ma", "1", "0.125"}, 13},
+      {{"ma", "1", "-0.125"}, -13},  // halves away from 0
+      {{"--float", "sv", "1", "-0.001"}, 0},
+  };
+  for (const CountCase& typed : cases) {
+    const ParsedArguments parsed = Parse(typed.arguments);
+    ASSERT_TRUE(parsed.request) << parsed.error;
+    EXPECT_EQ(LibraryCount(parsed.request->invocations[0]), typed.count)
+        << typed.arguments[typed.arguments.size() - 1];
   }
 }
 

@@ -9,14 +9,18 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <regex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "commands.h"
@@ -62,7 +66,12 @@ class ScratchFolder {
   fs::path path_;
 };
 
-Finished RunProgram(const fs::path& program, const std::vector<std::string>& arguments) {
+// What a test does to the program while it runs, given its process and the
+// file its standard output goes to.
+using WhileRunning = std::function<void(pid_t child, const fs::path& out)>;
+
+Finished RunProgram(const fs::path& program, const std::vector<std::string>& arguments,
+                    const WhileRunning& while_running = {}) {
   const ScratchFolder scratch;
   const fs::path out = scratch.path() / "out";
   const fs::path err = scratch.path() / "err";
@@ -78,6 +87,7 @@ Finished RunProgram(const fs::path& program, const std::vector<std::string>& arg
   pid_t child = 0;
   Finished finished;
   if (posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environ) == 0) {
+    if (while_running) while_running(child, out);
     int status = 0;
     waitpid(child, &status, 0);
     finished.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
@@ -88,8 +98,9 @@ Finished RunProgram(const fs::path& program, const std::vector<std::string>& arg
   return finished;
 }
 
-Finished Orvexctl(const std::vector<std::string>& arguments) {
-  return RunProgram(ORVEXCTL_PROGRAM, arguments);
+Finished Orvexctl(const std::vector<std::string>& arguments,
+                  const WhileRunning& while_running = {}) {
+  return RunProgram(ORVEXCTL_PROGRAM, arguments, while_running);
 }
 
 // The commands orvexctl announced with --trace, each with the lines the
@@ -193,6 +204,7 @@ TEST(OrvexctlProgram, BadArgumentsExitTwoBeforeAnythingIsSent) {
       {"--simulate", "--trace", "dh", "0", "ma", "1"},
       {"--simulate", "--trace", "dh", "0", "ma", "1", "far"},
       {"--simulate", "--trace", "dh", "0", "st", "257"},
+      {"--simulate", "--trace", "dh", "0", "ma", "1", "21474836.48"},
       {"--trace", "dh", "0"},
       {},
   };
@@ -203,6 +215,28 @@ TEST(OrvexctlProgram, BadArgumentsExitTwoBeforeAnythingIsSent) {
     EXPECT_TRUE(run.err.starts_with("orvexctl: ")) << run.err;
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
   }
+}
+
+// Ctrl-C as the terminal delivers it, once the trace shows that ws has begun
+// (orvexctl arms its notice before it announces the command).
+TEST(OrvexctlProgram, CtrlCDuringWsEndsItWithANotice) {
+  const auto interrupt_once_waiting = [](pid_t child, const fs::path& out) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (Slurp(out).find("# ws 1\n") == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    kill(child, SIGINT);
+  };
+  // 100 units at 0.5 a second: the move lasts far longer than the test.
+  const Finished run =
+      Orvexctl({"--simulate", "--trace", "sv", "1", "0.5", "ma", "1", "100", "ws", "1"},
+               interrupt_once_waiting);
+  EXPECT_EQ(run.status, 128 + SIGINT) << run.err;
+  EXPECT_NE(run.out.find("# ws 1\n"), std::string::npos) << run.out;
+  EXPECT_EQ(run.err,
+            "orvexctl: ws 1 interrupted: the virtual controller ends with orvexctl, and its axes "
+            "with it\n");
 }
 
 TEST(OrvexctlProgram, HelpListsTheCommands) {

@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -14,8 +15,8 @@
 #include "orvexportio.h"
 #include "orvexportio_sim.h"
 #include "runner.h"
-#include "trace.h"
 #include "setup_lines.h"
+#include "trace.h"
 #include "virtual_controller_fixture.h"
 
 namespace orvex::testing {
@@ -60,9 +61,11 @@ struct HealthyCase {
 TEST_F(OrvexctlRunnerTest, EachCommandPrintsItsResultAndSendsItsLines) {
   const HealthyCase cases[] = {
       {{"ma", "1", "2.5"}, "delivered", {"1PA 250\r"}},
-      {{"ma", "2", "0.29"}, "delivered", {"2PA 28\r"}},
-      {{"mr", "0", "-0.019"}, "delivered", {"1PR -1\r", "2PR -1\r"}},
+      {{"ma", "2", "0.29"}, "delivered", {"2PA 29\r"}},             // the hundredth typed
+      {{"--float", "ma", "2", "0.29"}, "delivered", {"2PA 28\r"}},  // the host's float
+      {{"mr", "0", "-0.019"}, "delivered", {"1PR -2\r", "2PR -2\r"}},
       {{"sv", "2", "25"}, "delivered", {"2VA2500\r"}},
+      {{"sv", "1", "0.01"}, "delivered", {"1VA1\r"}},
       {{"st", "0"}, "delivered", {"1ST\r", "2ST\r"}},
       {{"dh", "2"}, "delivered", {"2DH\r"}},
       {{"gh", "1"}, "delivered", {"1PA 0\r"}},
@@ -84,8 +87,8 @@ TEST_F(OrvexctlRunnerTest, EachCommandPrintsItsResultAndSendsItsLines) {
 
 TEST_F(OrvexctlRunnerTest, PositionIsPrintedInCallerUnits) {
   const std::pair<std::string, std::string> replies[] = {
-      {"+12.5\r\n", "0.125"}, {"-75\r\n", "-0.75"},         {"28\r\n", "0.28"},
-      {"-0\r\n", "0"},        {"2147483600\n", "21474836"},
+      {"+12.5\r\n", "0.13"},           {"-75\r\n", "-0.75"}, {"28\r\n", "0.28"},
+      {"123456789\r\n", "1234567.88"}, {"-0\r\n", "0"},      {"2147483600\n", "21474836"},
   };
   for (const auto& [reply, printed] : replies) {
     controller().QueueReply(reply);
@@ -208,6 +211,32 @@ TEST_F(OrvexctlSessionTest, TraceShowsEachCommandWithTheLinesItSent) {
   EXPECT_EQ(out_.str(), std::string("# st 0\n") + "  [" + times[0] + " s] 1ST\\r\n" + "  [" +
                             times[1] + " s] 2ST\\r\n" + "delivered\n# ok\n" + "  [" + times[2] +
                             " s] 1TP\\r\n" + "answered\n");
+}
+
+// Ctrl-C while WS waits, seen from inside the wait.
+int InterruptedWait(signed char) {
+  raise(SIGINT);
+  return 1;
+}
+
+TEST(OrvexctlInterruptTest, CtrlCDuringWsSaysTheAxisKeepsMovingAndHowToStopIt) {
+  std::vector<std::string> missing;
+  const orvexctl::LibraryExports exports = orvexctl::LibraryExports::Find(
+      [](const char* name) {
+        if (std::string_view(name) == "WS") {
+          return reinterpret_cast<orvexctl::Symbol>(&InterruptedWait);
+        }
+        return reinterpret_cast<orvexctl::Symbol>(dlsym(RTLD_DEFAULT, name));
+      },
+      missing);
+  std::ostringstream out;
+  std::ostringstream err;
+  const orvexctl::Session session{exports, [] { return std::string(); },     out, err,
+                                  nullptr, "orvexctl --library /opt/card.so"};
+  EXPECT_EXIT(orvexctl::RunInvocations(session, Invocations({"ws", "2"})),
+              ::testing::KilledBySignal(SIGINT),
+              "^orvexctl: ws 2 interrupted: axis 2 keeps moving to its target; stop it with: "
+              "orvexctl --library /opt/card.so st 2\n$");
 }
 
 TEST(OrvexctlTrace, RunsOfOneLineAreCountedOnOneRow) {

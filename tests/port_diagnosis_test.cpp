@@ -8,9 +8,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <iterator>
+#include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -134,6 +137,67 @@ TEST(PortDiagnosis, EachDriverLibraryStateHasItsOwnCause) {
       ExplainDriverLibraries({{"DlPortIO.dll", "inpout32.dll"}, {"inpout32.dll", "DlPortIO.dll"}});
   EXPECT_NE(first.find("the port driver library inpout32.dll loads"), std::string::npos) << first;
   EXPECT_NE(first.find("no controller answered at 0x340"), std::string::npos) << first;
+}
+
+// A driver library named right but built for the other bitness does not load
+// either; the cause names it, rather than saying that none could be loaded.
+TEST(PortDiagnosis, DriverLibraryOfTheOtherBitnessIsNamedAsSuch) {
+  const DriverLibraries drivers{{"DlPortIO.dll", "inpout32.dll"},
+                                {},
+                                {{"DlPortIO.dll", "C:\\host\\DlPortIO.dll", 0x8664}},
+                                0x14C};
+  EXPECT_EQ(ExplainDriverLibraries(drivers),
+            "C:\\host\\DlPortIO.dll is built for 64-bit (x64) programs, and this is a 32-bit "
+            "(x86) program, which cannot load it: install the port I/O driver's 32-bit (x86) "
+            "library (DlPortIO.dll or inpout32.dll) instead");
+}
+
+// The first bytes of a PE image: the DOS header's "MZ" and, at 0x3C, where
+// the PE header is; there "PE\0\0" and the Machine field.
+std::string PeImage(std::uint32_t pe_header_at, std::uint16_t machine) {
+  std::string image(pe_header_at + 6, '\0');
+  image[0] = 'M';
+  image[1] = 'Z';
+  for (std::size_t byte = 0; byte < 4; ++byte) {
+    image[0x3C + byte] = static_cast<char>(pe_header_at >> (8 * byte));
+  }
+  image.replace(pe_header_at, 4, std::string("PE\0\0", 4));
+  image[pe_header_at + 4] = static_cast<char>(machine & 0xFF);
+  image[pe_header_at + 5] = static_cast<char>(machine >> 8);
+  return image;
+}
+
+struct PeCase {
+  std::string name;
+  std::string image;
+  std::optional<std::uint16_t> machine;
+};
+
+TEST(PortDiagnosis, MachineComesFromThePeHeaderOfAnImageAndOfNothingElse) {
+  const std::string x64 = PeImage(0x80, 0x8664);
+  std::string no_dos_signature = x64;
+  no_dos_signature[0] = 'Z';
+  std::string no_pe_signature = x64;
+  no_pe_signature[0x81] = 'X';
+  std::string pointer_past_the_end = x64;
+  pointer_past_the_end[0x3D] = 0x10;  // 0x1080
+  std::string pointer_at_the_top = x64;
+  pointer_at_the_top.replace(0x3C, 4, "\xFF\xFF\xFF\xFF");
+  const PeCase cases[] = {
+      {"x86", PeImage(0x40, 0x14C), 0x14C},
+      {"x64", x64, 0x8664},
+      {"empty", "", std::nullopt},
+      {"no MZ", no_dos_signature, std::nullopt},
+      {"cut before the pointer", x64.substr(0, 0x3E), std::nullopt},
+      {"pointer past the end", pointer_past_the_end, std::nullopt},
+      {"pointer 0xFFFFFFFF", pointer_at_the_top, std::nullopt},
+      {"no PE signature", no_pe_signature, std::nullopt},
+      {"cut inside the Machine field", x64.substr(0, 0x85), std::nullopt},
+  };
+  for (const PeCase& pe : cases) {
+    std::istringstream image(pe.image);
+    EXPECT_EQ(PeMachine(image), pe.machine) << pe.name;
+  }
 }
 
 TEST(PortDiagnosis, AddressIsTheOneThePortLayerUses) {

@@ -13,6 +13,7 @@ import errno
 import logging
 import math
 import os
+import re
 import signal
 import subprocess
 import sys
@@ -70,6 +71,15 @@ class PackageTest(unittest.TestCase):
     def test_logger_stays_quiet_until_configured(self):
         logger = logging.getLogger("orvexportio")
         self.assertTrue(any(isinstance(h, logging.NullHandler) for h in logger.handlers))
+
+    def test_constants_are_the_headers(self):
+        from orvexportio import _constants
+        header = Path(os.environ["ORVEX_TEST_HEADER"]).read_text()
+        defined = dict(re.findall(r"^#define ORVEX_(\w+) +([-0-9.e]+)f?$", header, re.M))
+        for name in ("COUNTS_PER_UNIT", "STATUS_SILENCE_SECONDS", "SETUP_SPEED_COUNTS",
+                     "POSITION_ERROR"):
+            with self.subTest(name=name):
+                self.assertEqual(getattr(_constants, name), float(defined[name]))
 
 
 class SimulatedTest(unittest.TestCase):
@@ -267,15 +277,37 @@ class ControllerTest(SimulatedTest):
                     controller.move_by(1, value)
                 with self.assertRaises(TypeError):
                     controller.set_speed(1, value)
-        for speed in (-1, -0.02, 42949680.0, math.nan):
+        # Negative, beyond 32 bits, not a number, and above 0 but 0 counts.
+        for speed in (-1, -0.02, -0.001, 42949680.0, math.nan, 0.0049):
             with self.subTest(speed=speed):
                 with self.assertRaises(ValueError):
                     controller.set_speed(1, speed)
         self.assertEqual(self.lines(), [])
         controller.move_to(1, 21474836.0)  # the last count that fits
         controller.set_speed(2, 42949672.0)  # sent unsigned
-        controller.set_speed(2, -0.001)  # truncates to 0
-        self.assertEqual(self.lines(), ["1PA 2147483600\r", "2VA4294967200\r", "2VA0\r"])
+        controller.set_speed(2, 0.005)  # the least speed: half a count rounds up
+        self.assertEqual(self.lines(), ["1PA 2147483600\r", "2VA4294967200\r", "2VA1\r"])
+
+    def test_values_go_out_as_the_nearest_hundredth(self):
+        # The library truncates float x 100: the float nearest 0.29 gives 28
+        # counts, that nearest 0.01 gives 0.
+        controller = self.controller
+        with self.assertLogs("orvexportio", logging.DEBUG) as logged:
+            controller.set_speed(1, 0.01)
+            controller.move_to(1, 0.29)
+            controller.move_by(2, -0.57)
+            controller.move_to(2, 0.125)  # halves away from zero
+        self.assertEqual(self.lines(), ["1VA1\r", "1PA 29\r", "2PR -57\r", "2PA 13\r"])
+        self.assertEqual(logged.records[1].getMessage(), "move_to(1, 0.29) -> delivered")
+        # Fits in 32 bits, but floats lie 2 apart there.
+        with self.assertRaisesRegex(ValueError, "the nearest that do are 21474836.0 and 21474838.0"):
+            controller.move_to(1, 21474836.47)
+
+    def test_positions_come_back_to_the_nearest_hundredth(self):
+        self.simulator.queue_reply("1583\r\n")
+        with self.assertLogs("orvexportio", logging.DEBUG) as logged:
+            self.assertEqual(self.controller.position(1), 15.83)  # TP gives 15.829999923706055
+        self.assertEqual(logged.records[0].getMessage(), "position(1) -> 15.83")
 
     def test_position_without_a_number_raises_controller_timeout(self):
         self.controller.library = FakeLibrary(position=orvexportio.POSITION_ERROR)

@@ -12,7 +12,6 @@ the package.
 """
 
 import contextlib
-import ctypes
 import io
 import math
 import threading
@@ -30,6 +29,10 @@ from orvexportio.tango_server import OrvexAxis
 from tango_support import ChangeEvents, arm_watchdog, wait_for, without_repeats
 
 ON, MOVING, FAULT = tango.DevState.ON, tango.DevState.MOVING, tango.DevState.FAULT
+ATTR_VALID, ATTR_CHANGING = tango.AttrQuality.ATTR_VALID, tango.AttrQuality.ATTR_CHANGING
+
+#: What an operator's text must not hold: calls and classes of the Python package.
+PYTHON_NAMES = r"\b[a-z_]+\(\d*\)|Controller\b"
 
 #: Lines the device sends to learn state and position; anything else acts.
 QUERY_LINES = {"TS\r", "1TP\r", "2TP\r"}
@@ -96,12 +99,16 @@ class OrvexAxisDeviceTest(unittest.TestCase):
         try:
             self.proxy.Position = 2.5  # 0.27 s at the set-up speed
             self.assertEqual(self.proxy.state(), MOVING)  # at once, not one reading later
+            # What Tango motor clients expect of a moving axis's position.
+            self.assertEqual(self.proxy.read_attribute("Position").quality, ATTR_CHANGING)
             self.wait_for_state(ON)
-            self.assertTrue(wait_for(lambda: without_repeats(events.values())[-2:] == [MOVING, ON],
-                                     SETTLE), events.values())
+            self.assertTrue(wait_for(lambda: events.values()[-2:] == [MOVING, ON], SETTLE),
+                            events.values())
+            self.assertEqual(events.values().count(MOVING), 1, events.values())
         finally:
             events.close()
-        self.assertEqual(self.proxy.Position, 2.5)
+        position = self.proxy.read_attribute("Position")
+        self.assertEqual((position.value, position.quality), (2.5, ATTR_VALID))
         self.assertEqual(self.acting_lines_since_mark(), ["1PA 250\r"])
 
     def test_stop_during_a_move_stops_it_short(self):
@@ -149,11 +156,14 @@ class OrvexAxisDeviceTest(unittest.TestCase):
                 self.assertEqual(self.acting_lines_since_mark(), lines)
 
     def test_positions_read_back_as_the_decimals_the_controller_holds(self):
-        for target, held in [(2.46, 2.46), (-0.29, -0.28), (0.125, 0.12)]:
+        # Sent as the nearest hundredth, where the library alone would
+        # truncate the float nearest 0.29 to 28 counts.
+        for target, held in [(0.29, 0.29), (-0.57, -0.57), (0.125, 0.13)]:
             with self.subTest(target=target):
-                self.proxy.Position = target  # the library truncates to whole counts
+                self.proxy.Position = target
                 self.wait_for_state(ON)
                 self.assertEqual(self.proxy.Position, held)
+        self.assertEqual(self.acting_lines_since_mark(), ["1PA 29\r", "1PA -57\r", "1PA 13\r"])
 
     def test_move_relative_goes_from_where_the_axis_stands(self):
         self.proxy.Position = 1.0
@@ -215,6 +225,7 @@ class OrvexAxisDeviceTest(unittest.TestCase):
             status = self.proxy.status()
             self.assertIn("does not answer", status)
             self.assertIn("Axis 1", status)
+            self.assertNotRegex(status, PYTHON_NAMES)  # for an operator
             with self.assertRaises(tango.DevFailed) as unread:
                 self.proxy.read_attribute("Position")
             self.assertEqual(unread.exception.args[0].reason, "ORVEX_NoAnswer")
@@ -243,6 +254,8 @@ class OrvexAxisDeviceTest(unittest.TestCase):
         self.wait_for_state(FAULT, timeout=2.0)
         error = self.assert_refused(lambda: self.proxy.Stop(), "Stop")
         self.assertEqual(error.reason, "ORVEX_NoAnswer")  # tried, not refused
+        self.assertIn("Stop on axis 1: the controller did not answer in time", error.desc)
+        self.assertNotRegex(error.desc, PYTHON_NAMES)
         self.simulator.clear_faults()
         self.wait_for_state(ON, timeout=2.0)
 
@@ -290,7 +303,7 @@ class FakeController:
 
     def position(self, axis):
         self._asked(f"position({axis})")
-        return ctypes.c_float(2.46).value
+        return 2.46
 
     def is_at_rest(self, axis):
         self._asked(f"is_at_rest({axis})")

@@ -1,7 +1,6 @@
 #include "arguments.h"
 
 #include <charconv>
-#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <optional>
@@ -13,7 +12,7 @@
 #include <variant>
 
 #include "commands.h"
-#include "commands/conversion.h"
+#include "values.h"
 
 namespace orvexctl {
 namespace {
@@ -38,41 +37,48 @@ std::optional<long long> WholeNumber(std::string_view text) {
   return number;
 }
 
-// The whole text as a finite float ("2.5", "-0.75", "+3", "1e3"), or nothing.
-std::optional<float> FiniteNumber(std::string_view text) {
-  if (text.size() > 1 && text.front() == '+' && text[1] != '-') text.remove_prefix(1);
-  float number = 0.0F;
-  const char* end = text.data() + text.size();
-  const auto [stop, error] = std::from_chars(text.data(), end, number, std::chars_format::general);
-  if (error != std::errc{} || stop != end || text.empty() || !std::isfinite(number)) {
-    return std::nullopt;
-  }
-  return number;
-}
-
-// The whole count the library makes of a finite `value`, before it keeps the
-// low 32 bits. A value beyond the 64-bit range is beyond every count the
-// controller takes, on the side of its sign.
-std::int64_t WholeCount(float value) {
-  if (const std::optional<std::int64_t> count = orvex::commands::WholeCount(value)) return *count;
-  return value < 0.0F ? std::numeric_limits<std::int64_t>::min()
-                      : std::numeric_limits<std::int64_t>::max();
-}
-
-std::optional<std::string> ValueOutOfRange(ValueKind kind, float value) {
-  const std::int64_t count = WholeCount(value);
+// Why a count is beyond what the command's value may give, or nothing.
+std::optional<std::string> CountOutOfRange(ValueKind kind, std::int64_t count) {
   if (kind == ValueKind::Speed) {
+    constexpr std::int64_t most = std::numeric_limits<std::uint32_t>::max();
     if (count < 0) return "must not be negative";
-    if (count > std::numeric_limits<std::uint32_t>::max()) {
-      return "is beyond the controller's 32-bit count (at most 42949672.95)";
-    }
-    return std::nullopt;
+    if (count <= most) return std::nullopt;
+    return "is beyond the controller's 32-bit count (at most " + UnitsText(most) + ")";
   }
-  if (count < std::numeric_limits<std::int32_t>::min() ||
-      count > std::numeric_limits<std::int32_t>::max()) {
-    return "is beyond the controller's signed 32-bit count (+-21474836.47)";
+  constexpr std::int64_t least = std::numeric_limits<std::int32_t>::min();
+  constexpr std::int64_t most = std::numeric_limits<std::int32_t>::max();
+  if (count >= least && count <= most) return std::nullopt;
+  return "is beyond the controller's signed 32-bit count (" + UnitsText(least) + " to " +
+         UnitsText(most) + ")";
+}
+
+// --float: the value as a host's float, which the library truncates.
+Checked<float> HostFloat(std::string_view text, ValueKind kind) {
+  const std::optional<float> single = TypedSingle(text);
+  if (!single) return UsageError{"is beyond single precision"};
+  if (auto problem = CountOutOfRange(kind, TruncatedCount(*single))) return UsageError{*problem};
+  return *single;
+}
+
+// The float that the library turns into the count nearest the typed value.
+Checked<float> NearestHundredth(double number, ValueKind kind) {
+  if (kind == ValueKind::Speed && number < 0.0) return UsageError{"must not be negative"};
+  const std::int64_t count = NearestCount(number);
+  if (auto problem = CountOutOfRange(kind, count)) return UsageError{*problem};
+  if (kind == ValueKind::Speed && count == 0 && number != 0.0) {
+    return UsageError{
+        "is 0 counts to the nearest hundredth, at which the axis does not move; "
+        "the least speed is " +
+        UnitsText(1)};
   }
-  return std::nullopt;
+  const SingleForCount chosen = ChooseSingle(count);
+  if (!chosen.single) {
+    return UsageError{"is " + std::to_string(count) +
+                      " counts, which no single-precision value gives; the nearest that do are " +
+                      UnitsText(chosen.below) + " and " + UnitsText(chosen.above) +
+                      " (--float sends the value as a host's float)"};
+  }
+  return *chosen.single;
 }
 
 class Reader {
@@ -98,6 +104,8 @@ std::optional<UsageError> ReadOption(Reader& reader, Request& request) {
     request.trace = true;
   } else if (option == "--fast") {
     request.fast = true;
+  } else if (option == "--float") {
+    request.host_float = true;
   } else if (option == "--vcd") {
     if (reader.AtEnd() || reader.Peek().empty()) return UsageError{"--vcd needs a FILE"};
     request.vcd_path = std::string(reader.Take());
@@ -134,22 +142,25 @@ Checked<signed char> ReadAxis(Reader& reader, const Invocation& invocation) {
   return static_cast<signed char>(*code);
 }
 
-Checked<float> ReadValue(Reader& reader, const Invocation& invocation) {
+Checked<float> ReadValue(Reader& reader, const Invocation& invocation, bool host_float) {
   const std::string name(invocation.command->value_name);
   if (reader.AtEnd()) return UsageError{invocation.text + ": missing " + name};
   const std::string_view text = reader.Take();
-  const std::optional<float> value = FiniteNumber(text);
-  if (!value) {
+  const std::optional<double> number = TypedNumber(text);
+  if (!number) {
     return UsageError{invocation.text + ": " + name + " " + Quoted(text) +
                       " is not a finite number"};
   }
-  if (const auto problem = ValueOutOfRange(invocation.command->value, *value)) {
-    return UsageError{invocation.text + ": " + name + " " + std::string(text) + " " + *problem};
+  const ValueKind kind = invocation.command->value;
+  Checked<float> value = host_float ? HostFloat(text, kind) : NearestHundredth(*number, kind);
+  if (auto* problem = std::get_if<UsageError>(&value)) {
+    return UsageError{invocation.text + ": " + name + " " + std::string(text) + " " +
+                      problem->text};
   }
-  return *value;
+  return value;
 }
 
-Checked<Invocation> ReadInvocation(Reader& reader, const Invocation* previous) {
+Checked<Invocation> ReadInvocation(Reader& reader, const Invocation* previous, bool host_float) {
   const std::string_view name = reader.Take();
   Invocation invocation;
   invocation.command = FindCommand(name);
@@ -168,7 +179,7 @@ Checked<Invocation> ReadInvocation(Reader& reader, const Invocation* previous) {
   }
   if (invocation.command->value != ValueKind::None) {
     const std::string_view typed = reader.AtEnd() ? std::string_view{} : reader.Peek();
-    Checked<float> value = ReadValue(reader, invocation);
+    Checked<float> value = ReadValue(reader, invocation, host_float);
     if (auto* error = std::get_if<UsageError>(&value)) return *error;
     invocation.value = std::get<float>(value);
     invocation.text += " " + std::string(typed);
@@ -188,7 +199,7 @@ ParsedArguments ParseArguments(std::span<const std::string_view> arguments) {
   while (!reader.AtEnd()) {
     const Invocation* previous =
         request.invocations.empty() ? nullptr : &request.invocations.back();
-    Checked<Invocation> invocation = ReadInvocation(reader, previous);
+    Checked<Invocation> invocation = ReadInvocation(reader, previous, request.host_float);
     if (auto* error = std::get_if<UsageError>(&invocation)) return {std::nullopt, error->text};
     request.invocations.push_back(std::move(std::get<Invocation>(invocation)));
   }

@@ -15,8 +15,8 @@ namespace orvexctl {
 struct Invocation {
   const CommandSpec* command = nullptr;
   signed char axis = 0;
-  float value = 0.0F;
-  std::string text;  // as typed, for messages: "ma 1 2.5"
+  float value = 0.0F;  // handed to the library as it is
+  std::string text;    // as typed, for messages: "ma 1 2.5"
 };
 
 enum class LibraryChoice { Hardware, Simulated, Path };
@@ -25,8 +25,9 @@ struct Request {
   LibraryChoice library = LibraryChoice::Hardware;
   std::string library_path;  // with LibraryChoice::Path
   bool trace = false;
-  bool fast = false;     // the virtual controller on its virtual clock
-  std::string vcd_path;  // record the bus there, when not empty
+  bool fast = false;        // the virtual controller on its virtual clock
+  bool host_float = false;  // values as a host's float, not the nearest hundredth
+  std::string vcd_path;     // record the bus there, when not empty
   bool help = false;
   bool version = false;
   std::vector<Invocation> invocations;

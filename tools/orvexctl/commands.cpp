@@ -183,6 +183,7 @@ std::string_view AcceptedAxesText(const CommandSpec& command) {
 std::string HelpText() {
   std::ostringstream help;
   help << "usage: orvexctl [--simulate | --library PATH] [--trace] [--fast] [--vcd FILE]\n"
+          "                [--float]\n"
           "                COMMAND [ARGS] [COMMAND [ARGS] ...]\n"
           "\n"
           "Calls the library's functions, one for each COMMAND, in order and in one process,\n"
@@ -203,11 +204,15 @@ std::string HelpText() {
           "                  faster than real time (it runs in real time otherwise)\n"
           "  --vcd FILE      record the bus into FILE, a Value Change Dump, with a\n"
           "                  GTKWave save file beside it\n"
+          "  --float         hand each value to the library as a host's float does:\n"
+          "                  single precision, which the library multiplies by 100 and\n"
+          "                  truncates (sv 1 0.01 then sends 1VA0, ma 1 0.29 sends 28)\n"
           "  --help          print this text\n"
           "  --version       print orvexctl's version\n"
           "\n"
           "commands (in either case); AXIS is 1 or 2 for one axis, 0 for both;\n"
-          "values are in caller units, sent as <count> = value x 100:\n";
+          "values are in caller units, sent as <count> = value x 100 to the nearest\n"
+          "whole count (the nearest hundredth: 0.29 sends 29, 0.01 sends 1):\n";
   for (const CommandSpec& command : kCommands) {
     help << "  " << std::left << std::setw(18) << Synopsis(command) << "sends " << command.sends
          << "\n"
@@ -215,8 +220,11 @@ std::string HelpText() {
          << "prints " << command.prints << "\n";
   }
   help << "\n"
-          "tp takes AXIS 1 or 2 only. A TARGET or DISTANCE must give a count within the\n"
-          "controller's signed 32 bits (+-21474836.47); a SPEED must not be negative.\n"
+          "tp takes AXIS 1 or 2 only and prints the position to the nearest hundredth.\n"
+          "A TARGET or DISTANCE must give a count within the controller's signed 32 bits\n"
+          "(-21474836.48 to 21474836.47); a SPEED must not be negative, and one above 0\n"
+          "must give at least 1 count. Beyond 131072 not every hundredth has a float\n"
+          "that gives it: such a value is refused, naming the nearest that do.\n"
           "mt prints moving only when the controller still answers; ws waits as long as\n"
           "the axes move and fails once the controller has been silent for a second.\n"
           "\n"

@@ -48,6 +48,12 @@ std::string SilentVirtualController() {
   return "the virtual controller did not answer, which it does only when told to misbehave";
 }
 
+// orvexctl as the user would call it again on the same library.
+std::string OrvexctlCall(const Request& request) {
+  if (request.library == LibraryChoice::Path) return "orvexctl --library " + request.library_path;
+  return "orvexctl";
+}
+
 // The first option given that only the virtual-controller build serves.
 const char* VirtualControllerOption(const Request& request) {
   if (request.trace) return "--trace";
@@ -83,10 +89,13 @@ int Run(const Request& request) {
   }
   TracePrinter trace(std::cout);
   if (request.trace) bound.virtual_controller->set_line_callback(TracePrinter::OnLine, &trace);
-  const Session session{
-      bound.exports,
-      bound.virtual_controller ? SilentVirtualController : orvex::diagnosis::ExplainSilentController,
-      std::cout, std::cerr, request.trace ? &trace : nullptr};
+  const Session session{bound.exports,
+                        bound.virtual_controller ? SilentVirtualController
+                                                 : orvex::diagnosis::ExplainSilentController,
+                        std::cout,
+                        std::cerr,
+                        request.trace ? &trace : nullptr,
+                        bound.virtual_controller ? "" : OrvexctlCall(request)};
   const int status = RunInvocations(session, request.invocations);
   if (request.trace) bound.virtual_controller->set_line_callback(nullptr, nullptr);
   if (!request.vcd_path.empty()) bound.virtual_controller->stop_vcd();

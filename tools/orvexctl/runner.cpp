@@ -1,14 +1,14 @@
 #include "runner.h"
 
-#include <array>
-#include <charconv>
+#include <optional>
 #include <ostream>
 #include <span>
 #include <string>
-#include <system_error>
 
 #include "exit_status.h"
+#include "interrupt_notice.h"
 #include "orvexportio.h"
+#include "values.h"
 
 namespace orvexctl {
 namespace {
@@ -19,15 +19,28 @@ void PrintFailure(const Session& session, const Invocation& invocation, const Ou
               << std::flush;
 }
 
+// WS blocks until the axes are at rest; Ctrl-C ends orvexctl, not the motion.
+bool WaitsForRest(const Invocation& invocation) {
+  return invocation.command->function == "WS";
+}
+
+std::string InterruptedWaitNotice(const Session& session, const Invocation& invocation) {
+  const std::string head = "orvexctl: " + invocation.text + " interrupted: ";
+  if (session.orvexctl_call.empty()) {
+    return head + "the virtual controller ends with orvexctl, and its axes with it\n";
+  }
+  const std::string stop = session.orvexctl_call + " st " + std::to_string(invocation.axis);
+  if (invocation.axis == 0) {
+    return head + "the axes keep moving to their targets; stop them with: " + stop + "\n";
+  }
+  return head + "axis " + std::to_string(invocation.axis) +
+         " keeps moving to its target; stop it with: " + stop + "\n";
+}
+
 }  // namespace
 
 std::string FormatPosition(float position) {
-  if (position == 0.0F) return "0";
-  std::array<char, 64> text{};
-  const auto [end, error] =
-      std::to_chars(text.data(), text.data() + text.size(), position, std::chars_format::fixed);
-  if (error != std::errc{}) return "?";
-  return std::string(text.data(), end);
+  return UnitsText(NearestCount(position));
 }
 
 Outcome RunInvocation(const LibraryExports& library, const Invocation& invocation) {
@@ -36,6 +49,10 @@ Outcome RunInvocation(const LibraryExports& library, const Invocation& invocatio
 
 int RunInvocations(const Session& session, std::span<const Invocation> invocations) {
   for (const Invocation& invocation : invocations) {
+    // Armed before the trace announces the command, so that whoever sees
+    // "# ws" knows Ctrl-C gets the notice.
+    std::optional<InterruptNotice> notice;
+    if (WaitsForRest(invocation)) notice.emplace(InterruptedWaitNotice(session, invocation));
     if (session.trace != nullptr) session.out << "# " << invocation.text << '\n' << std::flush;
     const Outcome outcome = RunInvocation(session.library, invocation);
     if (session.trace != nullptr) session.trace->Finish();

@@ -22,7 +22,8 @@ struct Outcome {
 // calls OK, to tell axes that move from a controller that does not answer.
 Outcome RunInvocation(const LibraryExports& library, const Invocation& invocation);
 
-// A position in caller units, as short as it can be written without loss.
+// A position in caller units, to the nearest hundredth (the count it stands for):
+// "15.83", not the float's 15.829999923706055.
 std::string FormatPosition(float position);
 
 struct Session {
@@ -31,11 +32,16 @@ struct Session {
   std::ostream& out;
   std::ostream& err;
   TracePrinter* trace = nullptr;  // with --trace
+  // How to call orvexctl on the same controller, for the advice after Ctrl-C
+  // during ws: "orvexctl", or with its --library PATH; empty for the virtual
+  // controller, which lives and ends in this process.
+  std::string orvexctl_call;
 };
 
 // Runs the invocations in order and prints each result. At the first failure
-// it tells on `err` what failed and its likely cause, and stops. Returns the
-// exit status.
+// it tells on `err` what failed and its likely cause, and stops. Ctrl-C
+// during ws tells that the axes keep moving, and how to stop them. Returns
+// the exit status.
 int RunInvocations(const Session& session, std::span<const Invocation> invocations);
 
 }  // namespace orvexctl

@@ -14,8 +14,11 @@ It has two layers:
     The same functions under readable names. A method raises ``TypeError``
     for an argument of the wrong type and ``ValueError`` for an axis code or
     value it does not accept, before anything is sent, and
-    ``ControllerTimeout`` where the library reports a time-out; positions
-    come back as floats. ``diagnose()`` tells why the card cannot be reached.
+    ``ControllerTimeout`` where the library reports a time-out. Values go to
+    the controller as the nearest hundredth (``move_to(1, 0.29)`` sends 29
+    counts, where ``Library.MA(1, 0.29)`` sends the 28 the library makes of
+    the float), and positions come back to the nearest hundredth.
+    ``diagnose()`` tells why the card cannot be reached.
 
 Example, against the virtual controller::
 

@@ -1,4 +1,5 @@
-"""The controller's constants, as the library's header states them."""
+"""The controller's constants, as the library's header states them (a test
+compares each with include/orvexportio.h)."""
 
 BOTH_AXES = 0
 AXIS_1 = 1
@@ -7,5 +8,14 @@ AXIS_2 = 2
 #: TP's result when it has no position: 1e10, exact in single precision.
 POSITION_ERROR = 1e10
 
-#: Controller units per caller unit.
+#: Controller units per caller unit (ORVEX_COUNTS_PER_UNIT): values are sent
+#: times 100, positions read back divided by 100.
 COUNTS_PER_UNIT = 100
+
+#: WS gives up once no status exchange has succeeded for this many seconds
+#: (ORVEX_STATUS_SILENCE_SECONDS).
+STATUS_SILENCE_SECONDS = 1.0
+
+#: The speed the set-up sequence sets, in counts per second
+#: (ORVEX_SETUP_SPEED_COUNTS).
+SETUP_SPEED_COUNTS = 1000

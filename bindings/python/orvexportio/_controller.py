@@ -7,18 +7,18 @@ import time
 from types import TracebackType
 from typing import Any, Optional, Type
 
-from ._constants import AXIS_1, AXIS_2, BOTH_AXES, POSITION_ERROR
+from ._constants import AXIS_1, AXIS_2, BOTH_AXES, POSITION_ERROR, STATUS_SILENCE_SECONDS
 from ._diagnosis import VIRTUAL_CONTROLLER_SILENT, explain_unreachable_card
 from ._errors import ControllerTimeout, OrvexError
 from ._library import Library, library_build
-from ._values import (ANY_AXES, ONE_AXIS, axis_code, position_value, speed_value,
+from ._values import (ANY_AXES, ONE_AXIS, axis_code, hundredths, position_value, speed_value,
                       timeout_seconds)
 
 _log = logging.getLogger("orvexportio")
 _log.addHandler(logging.NullHandler())
 
 #: How long the wait keeps asking a controller that no longer answers, as WS does.
-STATUS_SILENCE_BOUND = 1.0
+STATUS_SILENCE_BOUND = STATUS_SILENCE_SECONDS
 
 #: An axis code MT serves by returning the first four bytes of the status
 #: reply (0 when the exchange failed), so that one exchange tells both whether
@@ -32,7 +32,12 @@ class Controller:
     """The controller, through the library, under readable names.
 
     Axis codes: 1 or 2 for one axis, 0 (BOTH_AXES) for both, axis 1 first.
-    Values are in caller units; the library sends them times 100, truncated.
+    Values are in caller units and go to the controller as the nearest
+    hundredth: 0.29 is sent as 29 counts, 0.01 as 1. (The library multiplies
+    the single-precision value it gets by 100 and truncates, which makes 28
+    of the float nearest 0.29; the Controller hands it the float that gives
+    29. Library calls the exports as they are.) Positions come back to the
+    nearest hundredth too: 15.83, not 15.829999923706055.
     Every method checks its arguments before anything is sent: TypeError for
     a wrong type (bool and str included), ValueError for a value or axis code
     it does not accept. A time-out raises ControllerTimeout, which is both an
@@ -98,19 +103,20 @@ class Controller:
         """Moves to an absolute target (MA: "1PA <count>\\r")."""
         code = axis_code(axis, ANY_AXES)
         value = position_value(target, "target")
-        self._delivered(self._open_library().MA(code, value), f"move_to({code}, {value!r})")
+        self._delivered(self._open_library().MA(code, value.single), f"move_to({code}, {value})")
 
     def move_by(self, axis: int, distance: float) -> None:
         """Moves by a distance from where the axis stands (MR: "1PR <count>\\r")."""
         code = axis_code(axis, ANY_AXES)
         value = position_value(distance, "distance")
-        self._delivered(self._open_library().MR(code, value), f"move_by({code}, {value!r})")
+        self._delivered(self._open_library().MR(code, value.single), f"move_by({code}, {value})")
 
     def set_speed(self, axis: int, speed: float) -> None:
-        """Sets the speed for the next moves (SV: "1VA<count>\\r"); not negative."""
+        """Sets the speed for the next moves (SV: "1VA<count>\\r"), in caller units
+        per second; not negative, and above 0 at least 0.01 (one count)."""
         code = axis_code(axis, ANY_AXES)
         value = speed_value(speed)
-        self._delivered(self._open_library().SV(code, value), f"set_speed({code}, {value!r})")
+        self._delivered(self._open_library().SV(code, value.single), f"set_speed({code}, {value})")
 
     def stop(self, axis: int) -> None:
         """Stops the axis or axes (ST: "1ST\\r")."""
@@ -139,7 +145,8 @@ class Controller:
     # Queries ------------------------------------------------------------------
 
     def position(self, axis: int) -> float:
-        """The position of axis 1 or 2 in caller units, as a float (TP: "1TP\\r").
+        """The position of axis 1 or 2 in caller units, to the nearest hundredth
+        (TP: "1TP\\r").
 
         Raises ControllerTimeout when the controller does not answer with a number.
         """
@@ -148,8 +155,9 @@ class Controller:
         call = f"position({code})"
         if position == POSITION_ERROR:
             self._timed_out(f"{call}: the controller did not answer with a number in time")
-        _log.debug("%s -> %r", call, float(position))
-        return float(position)
+        meant = hundredths(position)
+        _log.debug("%s -> %r", call, meant)
+        return meant
 
     def answers(self) -> bool:
         """Whether a controller answers the axis-1 position query (OK)."""

@@ -20,9 +20,12 @@ Without a database the properties cannot be set; ``--simulated`` and
 ``--library PATH`` on the command line set what unset properties default to.
 
 The interface follows the conventions of Tango motor servers: the attribute
-``Position`` (read: where the axis is; write: move there), ``Velocity``, the
-state ``ON`` at rest, ``MOVING`` while the axis moves and ``FAULT`` when the
-controller does not answer (the status names why), and the command ``Stop``.
+``Position`` (read: where the axis is, with the quality ``ATTR_CHANGING``
+while it moves; write: move there), ``Velocity``, the state ``ON`` at rest,
+``MOVING`` while the axis moves and ``FAULT`` when the controller does not
+answer (the status tells an operator why), and the command ``Stop``. Values
+are in the library's units, sent to the nearest hundredth (100 counts a
+unit), and positions read back to the nearest hundredth.
 
 Each axis is read at most once per ``READING_MAX_AGE`` (a position query and
 a status query), however many clients ask: every read of state, status and
@@ -30,24 +33,27 @@ position within that time is served from the same reading. Tango polls only
 the expert attribute ``Readings``, every ``READING_PERIOD``, which keeps
 readings coming when no client asks; ``State`` and ``Position`` are not
 polled by Tango, so a client never reads a value from before its own last
-write. A change of state, and a change of position by half a count or more,
-is pushed as a change event.
+write. A change of state (one MOVING event per move), and a change of
+position by half a count or more or of its quality, is pushed as a change
+event.
 """
 
 from __future__ import annotations
 
-import ctypes
 import sys
 import threading
 import time
 from typing import Any, Callable, Dict, List, NoReturn, Optional, Sequence, Tuple, TypeVar, Union
 
 # PyTango carries no type hints: its names are Any to the type checker.
-from tango import AttrWriteType, DevLong64, DevState, DispLevel, Except  # type: ignore[import]
+from tango import (AttrQuality, AttrWriteType, DevLong64, DevState,  # type: ignore[import]
+                   DispLevel, Except)
 from tango.server import (Device, attribute, command, device_property,  # type: ignore[import]
                           run)
 
 from . import Controller, Library, OrvexError
+from ._constants import COUNTS_PER_UNIT, SETUP_SPEED_COUNTS
+from ._values import hundredths
 
 _Result = TypeVar("_Result")
 
@@ -71,28 +77,13 @@ READING_MAX_AGE = 0.045
 #: Other code of the process that calls the library holds it too.
 BUS_LOCK = threading.RLock()
 
-#: The speed the set-up sequence sets ("VA1000": 1000 counts a second), in
-#: the caller's units per second.
-SET_UP_VELOCITY = 10.0
+#: The speed the set-up sequence sets, in the caller's units per second.
+SET_UP_VELOCITY = SETUP_SPEED_COUNTS / COUNTS_PER_UNIT
 
 #: A position change of half a count or more is pushed as a change event.
-POSITION_CHANGE = 0.005
+POSITION_CHANGE = 0.5 / COUNTS_PER_UNIT
 
 _AXES = (1, 2)
-
-
-def shortest_decimal(single: float) -> float:
-    """The shortest decimal number that is the same single-precision value.
-
-    The library's positions are single-precision: 2.46 comes back as
-    2.4600000381469727, which a client comparing it with the 2.46 it wrote
-    would take for another position.
-    """
-    for digits in range(1, 10):
-        written = float(f"{single:.{digits}g}")
-        if ctypes.c_float(written).value == single:
-            return written
-    return single
 
 
 class Reading:
@@ -170,12 +161,12 @@ class Card:
     def position(self, axis: int) -> float:
         """The axis's position, asked now; for a reading that has none."""
         with self._lock:
-            return shortest_decimal(self.controller.position(axis))
+            return self.controller.position(axis)
 
     def set_velocity(self, axis: int, velocity: float) -> None:
         with self._lock:
             self.controller.set_speed(axis, velocity)
-            self._velocities[axis] = float(velocity)
+            self._velocities[axis] = hundredths(velocity)  # what was sent
 
     def set_up(self, axis: int) -> None:
         with self._lock:
@@ -195,24 +186,24 @@ class Card:
 
     def _take_reading(self, axis: int, last: Optional[Reading]) -> Reading:
         try:
-            position = shortest_decimal(self.controller.position(axis))
+            position = self.controller.position(axis)
             at_rest = self.controller.is_at_rest(axis)
-        except OrvexError as silence:  # a time-out, or an answer that makes no sense
-            status = self._fault_status(axis, silence, last)
-            return Reading(DevState.FAULT, None, status, time.monotonic())
+        except OrvexError:  # a time-out, or an answer that makes no sense
+            return Reading(DevState.FAULT, None, self._fault_status(axis, last), time.monotonic())
         if at_rest:
             return Reading(DevState.ON, position, f"Axis {axis} is at rest.", time.monotonic())
         return Reading(DevState.MOVING, position, f"Axis {axis} is moving.", time.monotonic())
 
-    def _fault_status(self, axis: int, silence: Exception, last: Optional[Reading]) -> str:
+    def _fault_status(self, axis: int, last: Optional[Reading]) -> str:
         # The diagnosis may take a while; it is made once when the fault
         # begins, not on every reading while it lasts.
         if last is not None and last.state == DevState.FAULT:
             return last.status
-        return (f"Axis {axis}: the controller does not answer. Likely cause: "
-                f"{self._diagnosis()}. Last call: {silence}.")
+        return (f"Axis {axis}: the controller does not answer when asked where the axis is "
+                f"and whether it moves. Likely cause: {self.diagnosis()}.")
 
-    def _diagnosis(self) -> str:
+    def diagnosis(self) -> str:
+        """Why the controller may not answer, in words for an operator."""
         try:
             return str(self.controller.diagnose()).rstrip(".")
         except Exception as failure:  # the diagnosis is a courtesy; the fault stands
@@ -221,6 +212,12 @@ class Card:
 
 class AxisInFault(Exception):
     """An axis in FAULT was told to move."""
+
+
+def _position_quality(reading: Reading) -> Any:
+    """What Tango motor clients expect: ATTR_CHANGING while the axis moves."""
+    return AttrQuality.ATTR_CHANGING if reading.state == DevState.MOVING else \
+        AttrQuality.ATTR_VALID
 
 
 class _Cards:
@@ -272,6 +269,7 @@ class OrvexAxis(Device):  # type: ignore[misc]  # Device is Any to the type chec
         self._configuration_fault = ""
         self._shown_state: Any = None
         self._shown_position: Optional[float] = None
+        self._shown_quality: Any = None
         self.set_change_event("State", True, False)
         self.set_change_event("Position", True, False)
         try:
@@ -308,17 +306,23 @@ class OrvexAxis(Device):  # type: ignore[misc]  # Device is Any to the type chec
         return reading
 
     def _show(self, reading: Reading) -> None:
-        """Shows a reading as the device's state, and pushes what changed."""
+        """Shows a reading as the device's state, and pushes what changed:
+        the state once per change (one MOVING per move), the position when it
+        moved by half a count or more, or when its quality changed."""
         self.set_state(reading.state)
         self.set_status(reading.status)
         if reading.state != self._shown_state:
             self._shown_state = reading.state
             self.push_change_event("State", reading.state)
         position = reading.position
+        if position is None:
+            return
+        quality = _position_quality(reading)
         shown = self._shown_position
-        if position is not None and (shown is None or abs(position - shown) >= POSITION_CHANGE):
-            self._shown_position = position
-            self.push_change_event("Position", position)
+        if shown is None or abs(position - shown) >= POSITION_CHANGE \
+                or quality != self._shown_quality:
+            self._shown_position, self._shown_quality = position, quality
+            self.push_change_event("Position", position, time.time(), quality)
 
     def dev_state(self) -> Any:
         return self._reading().state
@@ -351,14 +355,16 @@ class OrvexAxis(Device):  # type: ignore[misc]  # Device is Any to the type chec
         self._reading()
         return self._card.readings_taken(self._axis)
 
-    def read_Position(self) -> float:
+    def read_Position(self) -> Tuple[float, float, Any]:
+        """The position with its quality: ATTR_CHANGING while the axis moves."""
         reading = self._reading()
         card = self._usable("Position")
         if reading.state == DevState.FAULT:
             _throw("ORVEX_NoAnswer", reading.status, "OrvexAxis.read_Position")
-        if reading.position is None:  # a move began before any reading was taken
-            return self._guarded("Position", lambda: card.position(self._axis))
-        return reading.position
+        position = reading.position
+        if position is None:  # a move began before any reading was taken
+            position = self._guarded("Position", lambda: card.position(self._axis))
+        return position, time.time(), _position_quality(reading)
 
     def write_Position(self, target: float) -> None:
         self._act("Position", lambda controller: controller.move_to(self._axis, target),
@@ -414,19 +420,24 @@ class OrvexAxis(Device):  # type: ignore[misc]  # Device is Any to the type chec
         self._reading()
 
     def _guarded(self, what: str, step: Callable[[], _Result]) -> _Result:
-        """Runs step, turning the package's refusals and time-outs into Tango errors."""
+        """Runs step, turning the package's refusals and time-outs into Tango
+        errors whose descriptions speak to an operator."""
         origin = f"OrvexAxis.{what}"
+        axis = f"axis {self._axis}"
         try:
             return step()
         except AxisInFault as fault:
-            _throw("ORVEX_AxisInFault",
-                   f"Axis {self._axis} is in FAULT, so it is not moved: {fault}", origin)
+            _throw("ORVEX_AxisInFault", f"Axis {self._axis} is in FAULT, so it is not moved: "
+                                        f"{fault}", origin)
         except (ValueError, TypeError) as refused:
             _throw("ORVEX_InvalidValue", f"{what}: {refused}; nothing was sent", origin)
-        except TimeoutError as silence:
-            _throw("ORVEX_NoAnswer", f"{what}: {silence}", origin)
-        except OrvexError as failure:
-            _throw("ORVEX_Error", f"{what}: {failure}", origin)
+        except TimeoutError:
+            cause = self._card.diagnosis() if self._card is not None else "unknown"
+            _throw("ORVEX_NoAnswer", f"{what} on {axis}: the controller did not answer in "
+                                     f"time. Likely cause: {cause}.", origin)
+        except OrvexError:
+            _throw("ORVEX_Error", f"{what} on {axis}: the controller answered, but not as it "
+                                  f"should; check the controller and its cable.", origin)
 
 
 def _split_options(arguments: Sequence[str]) -> Tuple[Dict[str, Any], List[str]]:
