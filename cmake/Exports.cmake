@@ -14,6 +14,8 @@ set(ORVEX_CARD_EXPORTS
   orvex_open
   orvex_close
   orvex_card_base
+  orvex_count_of
+  orvex_value_for_count
   orvex_ma
   orvex_mr
   orvex_sv

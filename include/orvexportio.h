@@ -276,6 +276,20 @@ ORVEX_API orvex_card* ORVEX_CALL orvex_open(unsigned base, int* error);
    is inside a call with it. NULL is ignored. */
 ORVEX_API void ORVEX_CALL orvex_close(orvex_card* card);
 
+/* The count the library sends for `value`: value times 100, computed
+   exactly and truncated toward zero (so 0.29f, 0.28999999..., gives 28),
+   stored into *count; ORVEX_ERROR_VALUE for a value that is not finite or
+   whose count lies beyond the signed 64-bit range. */
+ORVEX_API int ORVEX_CALL orvex_count_of(float value, long long* count);
+
+/* The single-precision value for which the library sends exactly `count`,
+   the one nearest count / 100, stored into *value: for a user who types 0.29
+   and means 29 counts. Every count within 131072 units has one; beyond, the
+   floats lie farther apart than a count, and a count between two of them has
+   none: then ORVEX_ERROR_VALUE, and *value holds the nearest float below it,
+   whose count orvex_count_of gives. */
+ORVEX_API int ORVEX_CALL orvex_value_for_count(long long count, float* value);
+
 /* The card's base address; 0 for NULL. */
 ORVEX_API unsigned ORVEX_CALL orvex_card_base(const orvex_card* card);
 

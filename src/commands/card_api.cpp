@@ -148,6 +148,22 @@ void ORVEX_CALL orvex_close(orvex_card* /*card*/) {
   // handles to it may still be in use.
 }
 
+int ORVEX_CALL orvex_count_of(float value, long long* count) {
+  if (count == nullptr) return ORVEX_ERROR_VALUE;
+  const std::optional<std::int64_t> whole = WholeCount(value);
+  if (!whole) return ORVEX_ERROR_VALUE;
+  *count = *whole;
+  return ORVEX_SUCCESS;
+}
+
+int ORVEX_CALL orvex_value_for_count(long long count, float* value) {
+  if (value == nullptr) return ORVEX_ERROR_VALUE;
+  float below = 0.0F;
+  const std::optional<float> exact = ValueForCount(count, below);
+  *value = exact.value_or(below);
+  return exact ? ORVEX_SUCCESS : ORVEX_ERROR_VALUE;
+}
+
 unsigned ORVEX_CALL orvex_card_base(const orvex_card* card) {
   if (card == nullptr) return 0;
   return reinterpret_cast<const orvex::link::Card*>(card)->Base();

@@ -1,6 +1,8 @@
 #include "commands/conversion.h"
 
+#include <cmath>
 #include <cstdint>
+#include <limits>
 #include <optional>
 
 #include "commands/constants.h"
@@ -22,6 +24,21 @@ std::optional<std::int64_t> WholeCount(float value) {
   const double product = static_cast<double>(COUNTS_PER_UNIT) * static_cast<double>(value);
   if (!FitsInt64(product)) return std::nullopt;  // NaN fails both comparisons
   return static_cast<std::int64_t>(product);
+}
+
+std::optional<float> ValueForCount(std::int64_t count, float& below) {
+  constexpr float up = std::numeric_limits<float>::infinity();
+  // The count grows with the float: from the float nearest the count meant,
+  // step towards the count until it is reached or stepped over.
+  float value = static_cast<float>(static_cast<double>(count) / COUNTS_PER_UNIT);
+  const auto count_of = [](float single) {
+    return WholeCount(single).value_or(std::numeric_limits<std::int64_t>::max());
+  };
+  while (std::isfinite(value) && count_of(value) < count) value = std::nextafter(value, up);
+  while (std::isfinite(value) && count_of(value) > count) value = std::nextafter(value, -up);
+  below = value;
+  if (!std::isfinite(value) || count_of(value) != count) return std::nullopt;
+  return value;
 }
 
 std::int32_t ControllerCount(float value) {

@@ -14,4 +14,9 @@ std::optional<std::int64_t> WholeCount(float value);
 // The low 32 bits of WholeCount, or 0 where it gives nothing.
 std::int32_t ControllerCount(float value);
 
+// The float nearest count / COUNTS_PER_UNIT among those whose WholeCount is
+// exactly `count`; when there is none, nothing, and `below` holds the
+// nearest float whose count is below it.
+std::optional<float> ValueForCount(std::int64_t count, float& below);
+
 }  // namespace orvex::commands
