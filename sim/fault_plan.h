@@ -119,7 +119,7 @@ class FaultPlan {
   std::uint8_t binary_replies_ = 0;
   std::uint8_t endless_reply_ = 0;
   std::uint8_t has_first_look_for_ready_ = 0;
-  std::array<std::uint8_t, 2> padding_{};
+  [[maybe_unused]] std::array<std::uint8_t, 2> padding_{};
 };
 
 }  // namespace orvex::sim

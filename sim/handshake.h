@@ -72,7 +72,7 @@ class ControllerHandshake {
   std::uint32_t reply_offered_ = 0;
   Phase phase_ = Phase::Idle;
   std::uint8_t data_register_ = 0;
-  std::array<std::uint8_t, 6> padding_{};
+  [[maybe_unused]] std::array<std::uint8_t, 6> padding_{};
 };
 
 }  // namespace orvex::sim
