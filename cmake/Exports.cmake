@@ -36,7 +36,7 @@ set(ORVEX_LIBRARY_EXPORTS ${ORVEX_EXPORTS} ${ORVEX_CARD_EXPORTS})
 # What the virtual-controller build exports besides: the bus's own
 # functions, and those that act on one card, each twice: orvexsim_<name> on
 # the first card and orvexsim_card_<name> on the card at a base.
-set(ORVEX_SIM_BUS_FUNCTIONS set_clock clock time add_card first_card)
+set(ORVEX_SIM_BUS_FUNCTIONS set_clock clock time add_card first_card share)
 set(ORVEX_SIM_CARD_FUNCTIONS
   reset
   line_count

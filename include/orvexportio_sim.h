@@ -23,6 +23,9 @@
  * environment variable ORVEXPORTIO_SIM_CLOCK=virtual ("real" or unset: the
  * real clock).
  *
+ * Several processes can share one virtual bus, cards, axes and clock
+ * included: see "One bus for several processes" below.
+ *
  * Times below are on the bus's clock, in seconds.
  */
 #ifndef ORVEXPORTIO_SIM_H
@@ -61,6 +64,44 @@ ORVEX_API int ORVEX_CALL orvexsim_add_card(unsigned base);
 
 /* The base of the first card, the one of the eleven functions. */
 ORVEX_API unsigned ORVEX_CALL orvexsim_first_card(void);
+
+/* ---- One bus for several processes -----------------------------------------
+   By default each process has a bus of its own. Processes that name the
+   same shared bus drive one bus together instead: its cards (their
+   handshake, faults, axes, received lines and counters), its clock and a
+   recording of it are the same for all of them, so what one sends, every
+   other sees, and a fault one sets acts on the others' calls. A process
+   names it with the environment variable ORVEXPORTIO_SIM_SHARED=<name>, read
+   when its bus is first used, or with orvexsim_share.
+
+   A name is 1 to 32 letters, digits, '-' and '_'. The shared bus lives in
+   named shared memory (/dev/shm/orvexportio-sim-<name> on Linux, the file
+   %TEMP%\orvexportio-sim-<name>.bus on Windows), made by the first process
+   that names it, with the clock that process chose (orvexsim_set_clock
+   changes it for all), and the card of that process's eleven functions;
+   each later process adds the card of its own eleven functions, when that is
+   not the same. The bus outlives the processes: a later one finds the axes
+   where the last left them, until the machine restarts. orvexsim_reset
+   makes it as new; deleting its file removes it once no process uses it.
+
+   What stays with each process: the line callback and the pause observer
+   (a callback hears the lines that its own process's threads complete, and
+   orvexsim_reset forgets only the calling process's), and, on the virtual
+   clock, each thread's own timeline. A process that dies in the middle of an
+   access holds up no other: the next to reach the card carries on with it as
+   the dead one left it.
+
+   When the variable names no shared bus that can be used (a name that is
+   not one, no shared memory, or a bus made by another version of this
+   library), the process keeps a bus of its own, after a line on standard
+   error that says why. */
+
+/* Moves this process onto the shared bus named `name`, made when there is
+   none yet. Returns 1, or 0 when `name` is not a name, or the bus can be
+   neither made nor opened, or is another version's (then the process keeps
+   the bus it has). Threads still inside calls finish on the former bus;
+   calls from then on go to the shared one, as does orvexsim_first_card. */
+ORVEX_API int ORVEX_CALL orvexsim_share(const char* name);
 
 /* ---- The clock --------------------------------------------------------- */
 

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 namespace orvex::sim {
 namespace {
@@ -107,8 +108,16 @@ bool WriteWhole(const std::string& path, const std::string& text) {
 
 }  // namespace
 
+BusRecorder::BusRecorder() : own_state_(std::make_unique<RecorderState>()), state_(*own_state_) {}
+
+BusRecorder::BusRecorder(RecorderState& state) : state_(state) {}
+
 BusRecorder::~BusRecorder() {
-  Stop();
+  if (own_state_) {
+    Stop();
+  } else {
+    file_.Close();
+  }
 }
 
 std::string BusRecorder::SaveFilePath(const std::string& vcd_path) {
@@ -117,74 +126,95 @@ std::string BusRecorder::SaveFilePath(const std::string& vcd_path) {
   return vcd_path + ".gtkw";
 }
 
+// Every process opens the file by this path, whatever its working folder.
 bool BusRecorder::Start(const std::string& vcd_path, std::uint16_t data_register,
                         std::uint16_t handshake_register, std::uint64_t size_limit) {
   Stop();
   if (vcd_path.empty()) return false;
+  std::error_code error;
+  const std::string absolute = std::filesystem::absolute(vcd_path, error).string();
+  if (error || absolute.size() >= RecorderState::kPathCapacity) return false;
   if (!WriteWhole(SaveFilePath(vcd_path), SaveFile(vcd_path))) return false;
-  std::FILE* file = std::fopen(vcd_path.c_str(), "wb");
-  if (file == nullptr) return false;
-  buffer_ = std::make_unique<char[]>(kFileBuffer);
-  std::setvbuf(file, buffer_.get(), _IOFBF, kFileBuffer);
-  file_ = file;
-  handshake_register_ = handshake_register;
-  size_limit_ = size_limit;
-  written_ = 0;
-  offset_ = 0;
-  strobe_rose_ = 0;
-  strobe_high_ = false;
-  any_cycle_ = false;
-  last_address_ = data_register;
-  handshake_value_ = 0;
+  if (!file_.Open(absolute.c_str(), true)) return false;
+  if (own_state_) buffer_ = std::make_unique<char[]>(kFileBuffer);
+  buffered_ = 0;
+  state_.path.fill('\0');
+  std::copy(absolute.begin(), absolute.end(), state_.path.begin());
+  file_generation_ = ++state_.generation;
+  state_.recording = 1;
+  state_.handshake_register = handshake_register;
+  state_.size_limit = size_limit;
+  state_.written = 0;
+  state_.offset = 0;
+  state_.strobe_rose = 0;
+  state_.strobe_high = 0;
+  state_.any_cycle = 0;
+  state_.last_address = data_register;
+  state_.handshake_value = 0;
   const std::string header = Header(data_register);
   Write(header.data(), header.size());
   return true;
 }
 
 void BusRecorder::Stop() {
-  if (file_ == nullptr) return;
-  EndStrobe(strobe_rose_ + kStrobeWidth);
+  if (FileOfThePresentRecording()) EndStrobe(state_.strobe_rose + kStrobeWidth);
   Close();
 }
 
 void BusRecorder::Close() {
-  std::fclose(file_);
-  file_ = nullptr;
+  Flush();
+  file_.Close();
   buffer_.reset();
+  state_.recording = 0;
+}
+
+// Whether this process has the present recording's file open, opening it
+// when the recording is new to it; a file of an ended recording is closed.
+bool BusRecorder::FileOfThePresentRecording() {
+  if (!Recording()) {
+    file_.Close();
+    return false;
+  }
+  if (file_generation_ == state_.generation) return file_.IsOpen();
+  file_generation_ = state_.generation;
+  return file_.Open(state_.path.data(), false);
 }
 
 void BusRecorder::ClockRestarted() {
-  if (file_ == nullptr) return;
+  if (!Recording()) return;
   // The first cycle after the restart comes one strobe width after the last.
-  offset_ = strobe_rose_ + 2 * kStrobeWidth;
+  state_.offset = state_.strobe_rose + 2 * kStrobeWidth;
 }
 
 bool BusRecorder::IsRepeatedPoll(BusDirection direction, std::uint16_t address,
                                  std::uint8_t value) const {
-  return any_cycle_ && direction == BusDirection::Read && last_direction_ == BusDirection::Read &&
-         address == last_address_ && value == last_value_;
+  return state_.any_cycle != 0 && direction == BusDirection::Read &&
+         static_cast<BusDirection>(state_.last_direction) == BusDirection::Read &&
+         address == state_.last_address && value == state_.last_value;
 }
 
 void BusRecorder::EndStrobe(std::uint64_t at) {
-  if (!strobe_high_) return;
+  if (state_.strobe_high == 0) return;
   std::array<char, 48> text{};
-  const char strobe = last_direction_ == BusDirection::Read ? kIor : kIow;
+  const char strobe =
+      static_cast<BusDirection>(state_.last_direction) == BusDirection::Read ? kIor : kIow;
   const int used = std::snprintf(text.data(), text.size(), "#%llu\n0%c\n",
                                  static_cast<unsigned long long>(at), strobe);
   Write(text.data(), static_cast<std::size_t>(used));
-  strobe_high_ = false;
+  state_.strobe_high = 0;
 }
 
 void BusRecorder::Access(std::uint64_t nanoseconds, BusDirection direction, std::uint16_t address,
                          std::uint8_t value) {
-  if (file_ == nullptr || IsRepeatedPoll(direction, address, value)) return;
+  if (!FileOfThePresentRecording() || IsRepeatedPoll(direction, address, value)) return;
+  const bool any_cycle = state_.any_cycle != 0;
   // Cycles never overlap: one starts at least two nanoseconds after the last
   // strobe rose, so that strobe can fall in between.
-  std::uint64_t start = offset_ + nanoseconds;
+  std::uint64_t start = state_.offset + nanoseconds;
   // The first comes after the initial values at time 0.
-  start = std::max(start, any_cycle_ ? strobe_rose_ + 2 : 1);
-  EndStrobe(std::min(strobe_rose_ + kStrobeWidth, start - 1));
-  if (file_ == nullptr) return;
+  start = std::max(start, any_cycle ? state_.strobe_rose + 2 : 1);
+  EndStrobe(std::min(state_.strobe_rose + kStrobeWidth, start - 1));
+  if (!Recording()) return;
 
   std::array<char, 256> text{};
   int used =
@@ -194,50 +224,70 @@ void BusRecorder::Access(std::uint64_t nanoseconds, BusDirection direction, std:
                           values...);
   };
   std::array<char, 24> bits{};
-  if (!any_cycle_ || address != last_address_) {
-    append("%c%c\n", address == handshake_register_ ? '1' : '0', kA0);
+  if (!any_cycle || address != state_.last_address) {
+    append("%c%c\n", address == state_.handshake_register ? '1' : '0', kA0);
     BinaryInto(bits.data(), address, 16);
     append("%s %c\n", bits.data(), kAddress);
   }
-  const std::uint8_t previous = any_cycle_ ? last_value_ : 0;
-  if (!any_cycle_ || value != previous) {
+  const std::uint8_t previous = any_cycle ? state_.last_value : 0;
+  if (!any_cycle || value != previous) {
     BinaryInto(bits.data(), value, 8);
     append("%s %c\n", bits.data(), kData);
     for (int line = 0; line < 8; ++line) {
       const unsigned bit = (value >> line) & 1U;
-      if (any_cycle_ && bit == ((previous >> line) & 1U)) continue;
+      if (any_cycle && bit == ((previous >> line) & 1U)) continue;
       append("%c%c\n", bit != 0 ? '1' : '0', DataLine(line));
     }
   }
-  if (address == handshake_register_ && value != handshake_value_) {
+  if (address == state_.handshake_register && value != state_.handshake_value) {
     BinaryInto(bits.data(), value, 8);
     append("%s %c\n", bits.data(), kHandshake);
-    handshake_value_ = value;
+    state_.handshake_value = value;
   }
   append("#%llu\n1%c\n", static_cast<unsigned long long>(start + 1),
          direction == BusDirection::Read ? kIor : kIow);
   Write(text.data(), static_cast<std::size_t>(used));
-  if (file_ == nullptr) return;
+  if (!Recording()) return;
 
-  strobe_rose_ = start + 1;
-  strobe_high_ = true;
-  any_cycle_ = true;
-  last_direction_ = direction;
-  last_address_ = address;
-  last_value_ = value;
+  state_.strobe_rose = start + 1;
+  state_.strobe_high = 1;
+  state_.any_cycle = 1;
+  state_.last_direction = static_cast<std::uint8_t>(direction);
+  state_.last_address = address;
+  state_.last_value = value;
 }
 
 // Past the size limit the recording ends with a comment that says why.
 void BusRecorder::Write(const char* text, std::size_t length) {
-  if (file_ == nullptr) return;
+  if (!Recording()) return;
   static constexpr std::string_view kFull = "$comment the recording ends here: size limit $end\n";
-  if (written_ + length + kFull.size() > size_limit_) {
-    std::fwrite(kFull.data(), 1, kFull.size(), file_);
+  if (state_.written + length + kFull.size() > state_.size_limit) {
+    Emit(kFull.data(), kFull.size());
     Close();
     return;
   }
-  std::fwrite(text, 1, length, file_);
-  written_ += length;
+  Emit(text, length);
+  state_.written += length;
+}
+
+// Into the buffer of a recorder of the process's own; else straight to the file.
+void BusRecorder::Emit(const char* text, std::size_t length) {
+  if (!buffer_) {
+    (void)file_.Append(text, length);
+    return;
+  }
+  if (buffered_ + length > kFileBuffer) Flush();
+  if (length > kFileBuffer) {
+    (void)file_.Append(text, length);
+    return;
+  }
+  std::copy_n(text, length, buffer_.get() + buffered_);
+  buffered_ += length;
+}
+
+void BusRecorder::Flush() {
+  if (buffered_ > 0) (void)file_.Append(buffer_.get(), buffered_);
+  buffered_ = 0;
 }
 
 }  // namespace orvex::sim

@@ -17,6 +17,7 @@ namespace orvex::sim {
 // of 0x40 so that it never reads as a line feed.
 inline constexpr std::uint8_t kStatusBase = 0x40;
 
+// Plain data of fixed widths (card_state.h says why).
 class CommandInterpreter {
  public:
   static constexpr std::size_t kAxisCount = 2;
@@ -28,7 +29,7 @@ class CommandInterpreter {
                                      std::span<std::uint8_t> reply);
 
   void AdvanceTo(Microseconds now);
-  const AxisState& Axis(std::size_t index) const { return axes_[index].State(); }
+  AxisState Axis(std::size_t index) const { return axes_[index].State(); }
   std::uint64_t UnknownCommands() const { return unknown_commands_; }
   void Reset();
 

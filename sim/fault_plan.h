@@ -2,6 +2,7 @@
 // does to its side of the handshake.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -64,38 +65,61 @@ inline constexpr std::string_view kBinaryReply{"\x00\x80\xFF\xC3\r\n", 6};
 inline constexpr std::uint8_t kEndlessReplyFiller = '9';
 
 // The faults in play, with what they need to remember between accesses.
+// Plain data of fixed widths (card_state.h says why): the optional settings
+// of Faults are kept as a flag and a value each.
 class FaultPlan {
  public:
-  const Faults& Get() const { return faults_; }
+  Faults Get() const;
   void Set(const Faults& faults);
   // None in play, and nothing remembered.
   void Clear();
-  // For changes in place: the looks at the handshake register count from here.
-  Faults& Change();
 
-  bool Silent() const { return faults_.silent; }
+  bool Silent() const { return silent_ != 0; }
   // What the handshake register shows when the controller would show `value`.
   std::uint8_t Shown(std::uint8_t value) const;
   // Whether READY is withheld before the next byte, with `bytes_taken` bytes
   // taken so far, at `now`.
   bool WithholdsReadiness(std::uint64_t bytes_taken, Microseconds now);
   // A byte was taken: the next one's readiness delay starts at its first look.
-  void ByteTaken() { first_look_for_ready_.reset(); }
-  bool Acknowledges(std::uint64_t byte) const { return faults_.never_acknowledges_byte != byte; }
+  void ByteTaken() { has_first_look_for_ready_ = 0; }
+  bool Acknowledges(std::uint64_t byte) const {
+    return has_never_acknowledges_byte_ == 0 || never_acknowledges_byte_ != byte;
+  }
   // How long the host thread is held up after this look at the handshake register.
   Microseconds HostStallAfterLook();
-  std::uint8_t ReplyStandingValue() const { return faults_.reply_standing_value; }
-  bool StopsReplyAfter(std::size_t offered) const {
-    return faults_.reply_stops_after && offered >= *faults_.reply_stops_after;
+  std::uint8_t ReplyStandingValue() const { return reply_standing_value_; }
+  bool StopsReplyAfter(std::uint64_t offered) const {
+    return has_reply_stops_after_ != 0 && offered >= reply_stops_after_;
   }
-  bool EndlessReply() const { return faults_.endless_reply; }
+  bool EndlessReply() const { return endless_reply_ != 0; }
   // The reply as the faults have it, rewritten in `reply`; returns its length.
   std::size_t Reshape(std::span<std::uint8_t> reply, std::size_t length) const;
 
  private:
-  Faults faults_;
+  std::uint64_t dies_after_bytes_ = 0;
+  std::uint64_t readiness_before_byte_ = 0;
+  Microseconds readiness_delay_ = 0;
+  std::uint64_t never_acknowledges_byte_ = 0;
+  std::uint64_t reply_stops_after_ = 0;
+  std::uint64_t stall_after_looks_ = 0;
+  Microseconds stall_length_ = 0;
   std::uint64_t handshake_looks_ = 0;  // since the faults were set
-  std::optional<Microseconds> first_look_for_ready_;
+  Microseconds first_look_for_ready_ = 0;
+  std::uint8_t silent_ = 0;
+  std::uint8_t has_stuck_handshake_ = 0;
+  std::uint8_t stuck_handshake_ = 0;
+  std::uint8_t has_dies_after_bytes_ = 0;
+  std::uint8_t has_readiness_delay_ = 0;
+  std::uint8_t has_never_acknowledges_byte_ = 0;
+  std::uint8_t reply_standing_value_ = kShowsReady;
+  std::uint8_t has_reply_stops_after_ = 0;
+  std::uint8_t has_host_stall_ = 0;
+  std::uint8_t stall_every_look_ = 0;
+  std::uint8_t overlong_replies_ = 0;
+  std::uint8_t binary_replies_ = 0;
+  std::uint8_t endless_reply_ = 0;
+  std::uint8_t has_first_look_for_ready_ = 0;
+  [[maybe_unused]] std::array<std::uint8_t, 2> padding_{};
 };
 
 }  // namespace orvex::sim

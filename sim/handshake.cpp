@@ -82,7 +82,7 @@ void ControllerHandshake::TakeByte(std::uint8_t byte, FaultPlan& faults, LineSin
   if (current_line_.length < ReceivedLine::kCapacity) {
     current_line_.bytes[current_line_.length++] = static_cast<char>(byte);
   } else {
-    current_line_.overlong = true;
+    current_line_.overlong = 1;
   }
   if (byte == kCarriageReturn) CompleteLine(faults, sink, now);
 }
@@ -92,7 +92,7 @@ void ControllerHandshake::CompleteLine(const FaultPlan& faults, LineSink& sink, 
   const std::optional<std::size_t> answer = sink.LineCompleted(current_line_, reply_);
   current_line_ = ReceivedLine{};
   if (!answer) return;
-  reply_length_ = faults.Reshape(reply_, *answer);
+  reply_length_ = static_cast<std::uint32_t>(faults.Reshape(reply_, *answer));
   reply_offered_ = 0;
   phase_ = Phase::LineDone;
 }

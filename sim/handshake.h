@@ -27,6 +27,7 @@ class LineSink {
   ~LineSink() = default;
 };
 
+// Plain data of fixed widths (card_state.h says why).
 class ControllerHandshake {
  public:
   static constexpr std::size_t kReplyCapacity = 2048;
@@ -63,14 +64,15 @@ class ControllerHandshake {
   bool ReplyExhausted(const FaultPlan& faults) const;
   std::uint8_t NextReplyByte() const;
 
-  Phase phase_ = Phase::Idle;
-  std::uint8_t data_register_ = 0;
   std::uint64_t bytes_taken_ = 0;
   std::uint64_t protocol_errors_ = 0;
   ReceivedLine current_line_;
   std::array<std::uint8_t, kReplyCapacity> reply_{};
-  std::size_t reply_length_ = 0;
-  std::size_t reply_offered_ = 0;
+  std::uint32_t reply_length_ = 0;
+  std::uint32_t reply_offered_ = 0;
+  Phase phase_ = Phase::Idle;
+  std::uint8_t data_register_ = 0;
+  [[maybe_unused]] std::array<std::uint8_t, 6> padding_{};
 };
 
 }  // namespace orvex::sim

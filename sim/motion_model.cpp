@@ -18,19 +18,19 @@ void MotionAxis::MoveTo(double target, Microseconds now) {
   AdvanceTo(now);
   state_.target = target;
   // A controller told to move at zero speed does not start.
-  state_.moving = state_.speed > 0.0 && target != state_.position;
+  state_.moving = state_.speed > 0.0 && target != state_.position ? 1 : 0;
 }
 
 void MotionAxis::MoveBy(double distance, Microseconds now) {
   AdvanceTo(now);
-  MoveTo((state_.moving ? state_.target : state_.position) + distance, now);
+  MoveTo((state_.moving != 0 ? state_.target : state_.position) + distance, now);
 }
 
 void MotionAxis::Stop(Microseconds now) {
   AdvanceTo(now);
   state_.target = state_.position;
   state_.velocity = 0.0;
-  state_.moving = false;
+  state_.moving = 0;
 }
 
 void MotionAxis::DefineHome(Microseconds now) {
@@ -40,18 +40,22 @@ void MotionAxis::DefineHome(Microseconds now) {
 }
 
 void MotionAxis::Reset() {
-  state_ = AxisState{};
-  updated_at_ = 0;
+  state_ = Stored{};
+}
+
+AxisState MotionAxis::State() const {
+  return {state_.position, state_.velocity,     state_.target,
+          state_.speed,    state_.acceleration, state_.moving != 0};
 }
 
 void MotionAxis::AdvanceTo(Microseconds now) {
-  while (state_.moving && updated_at_ + kServoPeriod <= now) {
+  while (state_.moving != 0 && state_.updated_at + kServoPeriod <= now) {
     Step(static_cast<double>(kServoPeriod) / 1e6);
-    updated_at_ += kServoPeriod;
+    state_.updated_at += kServoPeriod;
   }
   // An axis at rest has nothing to integrate, however long it rested, and
   // its next move starts its own grid.
-  if (!state_.moving) updated_at_ = std::max(updated_at_, now);
+  if (state_.moving == 0) state_.updated_at = std::max(state_.updated_at, now);
 }
 
 double MotionAxis::VelocityToward(double remaining, double seconds) const {
@@ -84,7 +88,7 @@ void MotionAxis::Step(double seconds) {
 void MotionAxis::Arrive() {
   state_.position = state_.target;
   state_.velocity = 0.0;
-  state_.moving = false;
+  state_.moving = 0;
 }
 
 }  // namespace orvex::sim

@@ -2,6 +2,7 @@
 // virtual clock.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 namespace orvex::sim {
@@ -20,9 +21,11 @@ struct AxisState {
 // One axis moving towards its target with a trapezoidal speed profile:
 // accelerate up to the set speed, cruise, and brake so as to stop on the
 // target.
+//
+// Plain data of fixed widths (card_state.h says why).
 class MotionAxis {
  public:
-  const AxisState& State() const { return state_; }
+  AxisState State() const;
 
   void MoveTo(double target, Microseconds now);
   void MoveBy(double distance, Microseconds now);
@@ -38,8 +41,19 @@ class MotionAxis {
   void Arrive();
   double VelocityToward(double remaining, double seconds) const;
 
-  AxisState state_;
-  Microseconds updated_at_ = 0;
+  // AxisState with its flag as a byte.
+  struct Stored {
+    double position = 0.0;
+    double velocity = 0.0;
+    double target = 0.0;
+    double speed = AxisState{}.speed;
+    double acceleration = AxisState{}.acceleration;
+    Microseconds updated_at = 0;
+    std::uint8_t moving = 0;
+    std::array<std::uint8_t, 7> padding{};
+  };
+
+  Stored state_;
 };
 
 }  // namespace orvex::sim

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <limits>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "orvexportio_sim.h"
@@ -84,6 +85,11 @@ void ORVEX_CALL orvexsim_reset(void) {
   TheBus().Reset();
 }
 
+int ORVEX_CALL orvexsim_share(const char* name) {
+  std::string why;
+  return name != nullptr && orvex::sim::ShareTheBus(name, why) ? 1 : 0;
+}
+
 int ORVEX_CALL orvexsim_add_card(unsigned base) {
   if (base > kHighestPort) return 0;
   return TheBus().AddCard(static_cast<std::uint16_t>(base)) != nullptr ? 1 : 0;
@@ -127,7 +133,8 @@ int ORVEX_CALL orvexsim_card_line(unsigned base, int index, char* text, int capa
   const std::optional<ReceivedLine> line = card->LineAt(static_cast<std::size_t>(index));
   if (!line) return -1;
   if (text != nullptr && capacity > 0) {
-    const std::size_t copied = std::min(line->length, static_cast<std::size_t>(capacity) - 1);
+    const std::size_t copied =
+        std::min(static_cast<std::size_t>(line->length), static_cast<std::size_t>(capacity) - 1);
     std::copy_n(line->bytes.begin(), copied, text);
     text[copied] = '\0';
   }

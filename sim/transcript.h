@@ -11,17 +11,20 @@
 
 namespace orvex::sim {
 
-// A line the controller received, carriage return included.
+// A line the controller received, carriage return included. Plain data of
+// fixed widths (card_state.h says why).
 struct ReceivedLine {
   static constexpr std::size_t kCapacity = 64;
   std::array<char, kCapacity> bytes{};
-  std::size_t length = 0;
-  bool overlong = false;          // more bytes came than the controller keeps
+  std::uint32_t length = 0;
+  std::uint8_t overlong = 0;  // more bytes came than the controller keeps
+  std::array<std::uint8_t, 3> padding{};
   Microseconds completed_at = 0;  // time of its last byte
 
   std::string_view Text() const { return {bytes.data(), length}; }
 };
 
+// Plain data of fixed widths (card_state.h says why).
 class Transcript {
  public:
   static constexpr std::size_t kCapacity = 16384;

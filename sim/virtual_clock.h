@@ -11,19 +11,27 @@
 // into the readiness window of another; the controllers' own time (motion,
 // line times) is the furthest any thread has got.
 //
+// Its state (ClockState) is plain data, the process's own or in a bus shared
+// between processes (shared_bus.h); then every process reads and moves the
+// one time, and on the real clock all measure it from one origin on the
+// machine's steady clock (CLOCK_MONOTONIC, or the performance counter on
+// Windows), which all processes share. The pause observer and each thread's
+// timeline stay with the process.
+//
 // Every member function is safe to call from any thread; the ones a port
 // access uses take no lock.
 #pragma once
 
 #include <array>
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <vector>
 
 #include "motion_model.h"
+#include "state_lock.h"
 
 namespace orvex::sim {
 
@@ -40,11 +48,36 @@ struct PauseRecord {
   Microseconds length = 0;
 };
 
-class VirtualClock {
- public:
+// The clock's state: plain data of fixed widths (card_state.h says why). The
+// first four are read and written as atomics (std::atomic_ref), the pauses
+// under the clock's lock.
+struct ClockState {
   static constexpr std::size_t kPauseCapacity = 256;
 
+  std::uint32_t clock = 0;  // a Clock
+  std::uint32_t padding = 0;
+  Microseconds now = 0;
+  // On the real clock: the steady clock's nanoseconds at which the time was 0.
+  std::int64_t real_origin = 0;
+  // A new one on every restart and change of clock, so each thread's virtual
+  // timeline starts over.
+  std::uint64_t epoch = 0;
+  std::uint64_t pause_count = 0;
+  Microseconds paused_total = 0;
+  std::array<PauseRecord, kPauseCapacity> pauses{};
+};
+
+class VirtualClock {
+ public:
+  static constexpr std::size_t kPauseCapacity = ClockState::kPauseCapacity;
+
+  // A clock of the process's own, running on `clock`.
   explicit VirtualClock(Clock clock);
+  // The clock whose state is `state`, in a bus shared between processes,
+  // its pauses guarded by `lock`: its state as another process left it.
+  VirtualClock(ClockState& state, StateLock& lock);
+  // Fills `state` for a new shared bus, running on `clock`.
+  static void StartShared(ClockState& state, Clock clock);
   VirtualClock(const VirtualClock&) = delete;
   VirtualClock& operator=(const VirtualClock&) = delete;
 
@@ -71,7 +104,7 @@ class VirtualClock {
   // Runs on `clock` from now on; the time carries on from where it stands,
   // and threads' virtual timelines start over from it.
   void Set(Clock clock);
-  Clock InUse() const { return clock_.load(std::memory_order_acquire); }
+  Clock InUse() const;
   // Back to 0, with every thread's timeline and the pause record.
   void Restart();
 
@@ -82,19 +115,15 @@ class VirtualClock {
   Microseconds RealNow() const;
   void RaiseTo(Microseconds time);
   void StartNewEpoch();
+  std::function<void()> PauseObserver();
 
-  std::atomic<Clock> clock_;
-  std::atomic<Microseconds> now_{0};
-  // On the real clock: the steady clock's nanoseconds at which the time was 0.
-  std::atomic<std::int64_t> real_origin_;
-  // A new one, unique among all clocks, on every restart and change of clock,
-  // so each thread's virtual timeline starts over.
-  std::atomic<std::uint64_t> epoch_;
+  std::unique_ptr<ClockState> own_state_;
+  std::unique_ptr<StateLock> own_lock_;
+  ClockState& state_;
+  StateLock& pauses_lock_;  // for state_.pauses, pause_count and paused_total
+  const bool shared_;
 
-  mutable std::mutex pauses_mutex_;
-  std::array<PauseRecord, kPauseCapacity> pauses_{};
-  std::size_t pause_count_ = 0;
-  Microseconds paused_total_ = 0;
+  std::mutex observer_mutex_;
   std::function<void()> pause_observer_;
 };
 

@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "sudden_death.h"
+
 namespace orvex::sim {
 namespace {
 
@@ -22,10 +24,19 @@ void SleepFor(Microseconds length) {
 }  // namespace
 
 VirtualController::VirtualController(std::uint16_t base, VirtualClock& clock)
-    : base_(base), clock_(clock) {}
+    : own_state_(std::make_unique<CardState>(base)),
+      state_(*own_state_),
+      lock_(std::make_unique<ProcessLock>()),
+      clock_(clock) {}
+
+VirtualController::VirtualController(CardState& state, std::unique_ptr<StateLock> lock,
+                                     VirtualClock& clock)
+    : state_(state), lock_(std::move(lock)), clock_(clock), bus_recorder_(state.recorder) {}
 
 VirtualController::VirtualController()
-    : base_(kDataRegister),
+    : own_state_(std::make_unique<CardState>(kDataRegister)),
+      state_(*own_state_),
+      lock_(std::make_unique<ProcessLock>()),
       own_clock_(std::make_unique<VirtualClock>(Clock::Virtual)),
       clock_(*own_clock_) {}
 
@@ -33,44 +44,53 @@ VirtualController::VirtualController()
 
 // Brings the axes up to the bus's present.
 void VirtualController::CatchUp() {
-  interpreter_.AdvanceTo(clock_.Now());
+  state_.interpreter.AdvanceTo(clock_.Now());
+}
+
+void VirtualController::CountTowardsDeath(Death moment) {
+  if (accesses_until_death_ == 0 || moment != death_moment_) return;
+  if (--accesses_until_death_ == 0) EndThisProcessAtOnce();
 }
 
 std::uint8_t VirtualController::ReadPort(std::uint16_t address) {
   Microseconds stall = 0;
   std::uint8_t value = 0xFF;
   {
-    const std::lock_guard lock(mutex_);
+    const std::lock_guard lock(*lock_);
+    CountTowardsDeath(Death::BeforeAccess);
     CatchUp();
-    ++port_reads_;
-    value = IsHandshake(address) ? handshake_.ReadHandshake(faults_, clock_.Now())
-                                 : handshake_.ReadData();
+    ++state_.port_reads;
+    value = IsHandshake(address) ? state_.handshake.ReadHandshake(state_.faults, clock_.Now())
+                                 : state_.handshake.ReadData();
     bus_recorder_.Access(clock_.Nanoseconds(), BusDirection::Read, address, value);
     clock_.Spend(kPortAccessCost);
     if (IsHandshake(address)) {
       // On the virtual clock the stall is spent here; on the real clock the
       // host thread sleeps it, outside the lock.
-      stall = faults_.HostStallAfterLook();
+      stall = state_.faults.HostStallAfterLook();
       clock_.Spend(stall);
     }
+    CountTowardsDeath(Death::AfterAccess);
   }
   if (clock_.InUse() == Clock::Real) SleepFor(stall);
   return value;
 }
 
 void VirtualController::WritePort(std::uint16_t address, std::uint8_t value) {
-  const std::lock_guard lock(mutex_);
+  const std::lock_guard lock(*lock_);
+  CountTowardsDeath(Death::BeforeAccess);
   CatchUp();
-  ++port_writes_;
+  ++state_.port_writes;
   bus_recorder_.Access(clock_.Nanoseconds(), BusDirection::Write, address, value);
-  if (!faults_.Silent()) {
+  if (!state_.faults.Silent()) {
     if (IsHandshake(address)) {
-      handshake_.WriteHandshake(value, faults_, clock_.Now(), *this);
+      state_.handshake.WriteHandshake(value, state_.faults, clock_.Now(), *this);
     } else {
-      handshake_.WriteData(value);
+      state_.handshake.WriteData(value);
     }
   }
   clock_.Spend(kPortAccessCost);
+  CountTowardsDeath(Death::AfterAccess);
 }
 
 double VirtualController::NowSeconds() {
@@ -86,15 +106,16 @@ void VirtualController::Pause(unsigned milliseconds) {
 // takes the place of the controller's own answer to a query.
 std::optional<std::size_t> VirtualController::LineCompleted(const ReceivedLine& line,
                                                             std::span<std::uint8_t> reply) {
-  transcript_.Record(line);
+  state_.transcript.Record(line);
   if (line_observer_) line_observer_(line);
   std::string_view text = line.Text();
   if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
-  std::optional<std::size_t> answer = interpreter_.Execute(text, line.completed_at, reply);
-  if (answer && queued_reply_length_) {
-    answer = *queued_reply_length_;
-    std::copy_n(queued_reply_.begin(), *answer, reply.begin());
-    queued_reply_length_.reset();
+  std::optional<std::size_t> answer = state_.interpreter.Execute(text, line.completed_at, reply);
+  QueuedReply& queued = state_.queued_reply;
+  if (answer && queued.present != 0) {
+    answer = std::min<std::size_t>(queued.length, kReplyCapacity);
+    std::copy_n(queued.bytes.begin(), *answer, reply.begin());
+    queued.present = 0;
   }
   return answer;
 }
@@ -107,16 +128,16 @@ void VirtualController::Reset() {
 }
 
 void VirtualController::ResetCard() {
-  const std::lock_guard lock(mutex_);
+  const std::lock_guard lock(*lock_);
   bus_recorder_.ClockRestarted();
-  faults_.Clear();
-  handshake_.Reset();
-  interpreter_.Reset();
-  transcript_.Clear();
-  port_reads_ = 0;
-  port_writes_ = 0;
+  state_.faults.Clear();
+  state_.handshake.Reset();
+  state_.interpreter.Reset();
+  state_.transcript.Clear();
+  state_.port_reads = 0;
+  state_.port_writes = 0;
+  state_.queued_reply.present = 0;
   line_observer_ = nullptr;
-  queued_reply_length_.reset();
 }
 
 void VirtualController::SetClock(Clock clock) {
@@ -128,25 +149,27 @@ Clock VirtualController::ClockInUse() const {
 }
 
 void VirtualController::SetFaults(const Faults& faults) {
-  const std::lock_guard lock(mutex_);
-  faults_.Set(faults);
+  const std::lock_guard lock(*lock_);
+  state_.faults.Set(faults);
 }
 
 void VirtualController::ClearFaults() {
-  const std::lock_guard lock(mutex_);
-  faults_.Clear();
-  handshake_.AbandonTransfer();
+  const std::lock_guard lock(*lock_);
+  state_.faults.Clear();
+  state_.handshake.AbandonTransfer();
 }
 
 void VirtualController::QueueReply(std::string_view bytes) {
-  const std::lock_guard lock(mutex_);
+  const std::lock_guard lock(*lock_);
   const std::size_t length = std::min(bytes.size(), kReplyCapacity);
-  std::copy_n(bytes.begin(), length, queued_reply_.begin());
-  queued_reply_length_ = length;
+  QueuedReply& queued = state_.queued_reply;
+  std::copy_n(bytes.begin(), length, queued.bytes.begin());
+  queued.length = static_cast<std::uint32_t>(length);
+  queued.present = 1;
 }
 
 void VirtualController::SetLineObserver(std::function<void(const ReceivedLine&)> observer) {
-  const std::lock_guard lock(mutex_);
+  const std::lock_guard lock(*lock_);
   line_observer_ = std::move(observer);
 }
 
@@ -155,38 +178,38 @@ void VirtualController::SetPauseObserver(std::function<void()> observer) {
 }
 
 AxisState VirtualController::Axis(std::size_t index) {
-  const std::lock_guard lock(mutex_);
+  const std::lock_guard lock(*lock_);
   CatchUp();
-  return interpreter_.Axis(index);
+  return state_.interpreter.Axis(index);
 }
 
 bool VirtualController::RecordBus(const std::string& path) {
-  const std::lock_guard lock(mutex_);
-  return bus_recorder_.Start(path, base_, static_cast<std::uint16_t>(base_ + 1));
+  const std::lock_guard lock(*lock_);
+  return bus_recorder_.Start(path, state_.base, static_cast<std::uint16_t>(state_.base + 1));
 }
 
 void VirtualController::StopRecordingBus() {
-  const std::lock_guard lock(mutex_);
+  const std::lock_guard lock(*lock_);
   bus_recorder_.Stop();
 }
 
 Counters VirtualController::Snapshot() const {
-  const std::lock_guard lock(mutex_);
+  const std::lock_guard lock(*lock_);
   Counters counters;
   counters.now = clock_.Peek();
-  counters.port_reads = port_reads_;
-  counters.port_writes = port_writes_;
-  counters.protocol_errors = handshake_.ProtocolErrors();
-  counters.bytes_taken = handshake_.BytesTaken();
-  counters.unknown_commands = interpreter_.UnknownCommands();
-  counters.lines_kept = transcript_.Kept();
+  counters.port_reads = state_.port_reads;
+  counters.port_writes = state_.port_writes;
+  counters.protocol_errors = state_.handshake.ProtocolErrors();
+  counters.bytes_taken = state_.handshake.BytesTaken();
+  counters.unknown_commands = state_.interpreter.UnknownCommands();
+  counters.lines_kept = state_.transcript.Kept();
   counters.paused_total = clock_.PausedTotal();
   return counters;
 }
 
 std::optional<ReceivedLine> VirtualController::LineAt(std::size_t index) const {
-  const std::lock_guard lock(mutex_);
-  return transcript_.At(index);
+  const std::lock_guard lock(*lock_);
+  return state_.transcript.At(index);
 }
 
 std::vector<ReceivedLine> VirtualController::Lines() const {
@@ -206,6 +229,12 @@ std::vector<std::string> VirtualController::LineTexts() const {
 
 std::vector<PauseRecord> VirtualController::Pauses() const {
   return clock_.Pauses();
+}
+
+void VirtualController::SetDeathAtAccess(std::uint64_t access, Death moment) {
+  const std::lock_guard lock(*lock_);
+  accesses_until_death_ = access;
+  death_moment_ = moment;
 }
 
 }  // namespace orvex::sim

@@ -6,7 +6,11 @@
 // (fault_plan.h), what it does with a line (command_interpreter.h), the lines
 // it received (transcript.h) and a recording of its bus cycles
 // (bus_recorder.h). Its time is the bus's clock (virtual_clock.h), shared by
-// every card on the bus.
+// every card on the bus. All it remembers is one struct of plain data
+// (card_state.h): its own, or a card's in a bus that several processes share,
+// guarded then by a lock that works across them (shared_lock.h); the line
+// observer, the recording's open file and the test side's death hook belong
+// to the process.
 //
 // Every member function is safe to call from any thread. Nothing on the port
 // path allocates.
@@ -25,10 +29,12 @@
 #include <vector>
 
 #include "bus_recorder.h"
+#include "card_state.h"
 #include "command_interpreter.h"
 #include "fault_plan.h"
 #include "handshake.h"
 #include "motion_model.h"
+#include "state_lock.h"
 #include "transcript.h"
 #include "virtual_clock.h"
 
@@ -62,16 +68,19 @@ class VirtualController final : private LineSink {
   // A card at `base` (its data register; the handshake register follows),
   // on the bus whose clock is `clock`.
   VirtualController(std::uint16_t base, VirtualClock& clock);
+  // This process's part of the card whose state is `state`, elsewhere (in a
+  // bus shared between processes), guarded by `lock`.
+  VirtualController(CardState& state, std::unique_ptr<StateLock> lock, VirtualClock& clock);
   // A card at 0x340 on a clock of its own, the virtual one, for a test that
   // drives its registers itself.
   VirtualController();
   VirtualController(const VirtualController&) = delete;
   VirtualController& operator=(const VirtualController&) = delete;
 
-  std::uint16_t Base() const { return base_; }
+  std::uint16_t Base() const { return state_.base; }
   // Whether `address` is one of this card's two registers.
   bool Decodes(std::uint16_t address) const {
-    return static_cast<std::uint16_t>(address - base_) < 2;
+    return static_cast<std::uint16_t>(address - state_.base) < 2;
   }
 
   // Host side: an access to one of the card's registers, and the bus's clock
@@ -97,8 +106,10 @@ class VirtualController final : private LineSink {
   // relative to them.
   template <typename Change>
   void ChangeFaults(Change change) {
-    const std::lock_guard lock(mutex_);
-    change(faults_.Change(), handshake_.BytesTaken());
+    const std::lock_guard lock(*lock_);
+    Faults faults = state_.faults.Get();
+    change(faults, state_.handshake.BytesTaken());
+    state_.faults.Set(faults);
   }
   void ClearFaults();  // healthy again and idle, abandoning any reply in progress
   // Bytes to offer, through the reply half of the handshake, after the next
@@ -115,7 +126,8 @@ class VirtualController final : private LineSink {
   void StopRecordingBus();
 
   // Called with every line as it completes, under the controller's own lock:
-  // the observer must not touch the controller or the library.
+  // the observer must not touch the controller or the library. On a shared
+  // bus, for the lines this process's threads complete.
   void SetLineObserver(std::function<void(const ReceivedLine&)> observer);
   // Called on the pausing thread at the end of every pause of the bus,
   // outside every lock, so it may drive the controller from other threads.
@@ -129,26 +141,33 @@ class VirtualController final : private LineSink {
   std::vector<ReceivedLine> Lines() const;
   std::vector<PauseRecord> Pauses() const;
 
+  // For a test harness that kills processes in the middle of a line: the
+  // calling process ends at once, as by SIGKILL (TerminateProcess on
+  // Windows), right before or right after its `access`-th port access to
+  // this card from now on (1 is the next), within that access's hold of the
+  // card's lock, as a process killed in the middle of an access would. 0
+  // disarms it. Only this process's own accesses count.
+  enum class Death : std::uint8_t { BeforeAccess, AfterAccess };
+  void SetDeathAtAccess(std::uint64_t access, Death moment);
+
  private:
   std::optional<std::size_t> LineCompleted(const ReceivedLine& line,
                                            std::span<std::uint8_t> reply) override;
-  bool IsHandshake(std::uint16_t address) const { return address == base_ + 1; }
+  bool IsHandshake(std::uint16_t address) const { return address == state_.base + 1; }
   void CatchUp();
+  // Under the lock, at `moment` of an access.
+  void CountTowardsDeath(Death moment);
 
-  const std::uint16_t base_;
+  std::unique_ptr<CardState> own_state_;
+  CardState& state_;
+  const std::unique_ptr<StateLock> lock_;
   std::unique_ptr<VirtualClock> own_clock_;
   VirtualClock& clock_;
-  mutable std::mutex mutex_;
-  ControllerHandshake handshake_;
-  FaultPlan faults_;
-  CommandInterpreter interpreter_;
-  Transcript transcript_;
   BusRecorder bus_recorder_;
-  std::uint64_t port_reads_ = 0;
-  std::uint64_t port_writes_ = 0;
-  std::array<std::uint8_t, kReplyCapacity> queued_reply_{};
-  std::optional<std::size_t> queued_reply_length_;
+  // This process's, under the lock.
   std::function<void(const ReceivedLine&)> line_observer_;
+  std::uint64_t accesses_until_death_ = 0;  // 0: none is due
+  Death death_moment_ = Death::BeforeAccess;
 };
 
 }  // namespace orvex::sim

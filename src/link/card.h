@@ -13,9 +13,7 @@ namespace orvex::link {
 // nothing.
 class alignas(64) Card {
  public:
-  explicit Card(unsigned base) : ports_(static_cast<port::PortAddress>(base)) {
-    if (!port::MachineWideName(ports_, ports_.Sharing().name)) ports_.Sharing().name[0] = '\0';
-  }
+  explicit Card(unsigned base) : ports_(static_cast<port::PortAddress>(base)) {}
   Card(const Card&) = delete;
   Card& operator=(const Card&) = delete;
 
@@ -25,12 +23,21 @@ class alignas(64) Card {
   // Where the exchange in flight is noted while no other process shares the
   // card.
   ExchangeRecord& OwnRecord() { return own_record_; }
+  // Names the card's machine-wide record once, when it is first needed (by
+  // then a virtual controller's build knows whether its bus is shared).
+  void NameRecordOnce() {
+    const port::HeldQueueLock held(queue_.lock);
+    if (record_named_) return;
+    if (!port::MachineWideName(ports_, ports_.Sharing().name)) ports_.Sharing().name[0] = '\0';
+    record_named_ = true;
+  }
 
  private:
   friend class CardList;
   port::CardPorts ports_;
   RegisterQueue queue_;
   ExchangeRecord own_record_{};
+  bool record_named_ = false;  // guarded by the queue's lock
   Card* next_ = nullptr;  // in the list of every card of the process
 };
 

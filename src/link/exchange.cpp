@@ -21,8 +21,7 @@ namespace {
 // dead holder left in flight is finished first.
 class MachineWideTurn {
  public:
-  explicit MachineWideTurn(Card& card)
-      : card_(card), hold_(port::HoldCard(card.Ports(), ACKNOWLEDGE_BOUND)) {
+  explicit MachineWideTurn(Card& card) : card_(card), hold_(Hold(card)) {
     const std::span<unsigned char> payload = port::SharedPayload(card.Ports());
     record_ = payload.empty() ? &card.OwnRecord() : &RecordIn(payload);
     // A live holder always ends its record before it lets the card go: one
@@ -39,6 +38,11 @@ class MachineWideTurn {
 
   // False when another process held the card past the bound.
   bool Taken() const { return hold_ != port::MachineHold::HeldElsewhere; }
+
+  static port::MachineHold Hold(Card& card) {
+    card.NameRecordOnce();
+    return port::HoldCard(card.Ports(), ACKNOWLEDGE_BOUND);
+  }
   ExchangeRecord& Record() { return *record_; }
 
  private:
@@ -64,6 +68,7 @@ bool SendLine(Card& card, std::string_view line) {
 }
 
 CardHolder HolderOf(Card& card) {
+  card.NameRecordOnce();
   CardHolder holder;
   const port::CardHolder found = port::HolderOf(card.Ports());
   holder.shared = port::SharingProblem(card.Ports()) == nullptr;

@@ -34,7 +34,7 @@ struct CardSharing {
   std::atomic<std::int64_t> gave_up_since{0};
   // The record's name, as MachineWideName gives it when the card is made;
   // empty: no other process can reach the card.
-  char name[32] = {};
+  char name[64] = {};
 };
 
 // One card's registers as the layers above know them: where its switches put

@@ -1,0 +1,10 @@
+// Ends the calling process at once, as a kill from outside would: no exit
+// handlers, no flushing, locks left held. For the test side's death hook
+// (VirtualController::SetDeathAtAccess).
+#pragma once
+
+namespace orvex::sim {
+
+[[noreturn]] void EndThisProcessAtOnce();
+
+}  // namespace orvex::sim
