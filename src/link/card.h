@@ -3,6 +3,8 @@
 // every line.
 #pragma once
 
+#include <atomic>
+
 #include "link/exchange_record.h"
 #include "link/register_lock.h"
 #include "port/platform.h"
@@ -26,10 +28,11 @@ class alignas(64) Card {
   // Names the card's machine-wide record once, when it is first needed (by
   // then a virtual controller's build knows whether its bus is shared).
   void NameRecordOnce() {
+    if (record_named_.load(std::memory_order_acquire)) return;
     const port::HeldQueueLock held(queue_.lock);
-    if (record_named_) return;
+    if (record_named_.load(std::memory_order_relaxed)) return;
     if (!port::MachineWideName(ports_, ports_.Sharing().name)) ports_.Sharing().name[0] = '\0';
-    record_named_ = true;
+    record_named_.store(true, std::memory_order_release);
   }
 
  private:
@@ -37,7 +40,7 @@ class alignas(64) Card {
   port::CardPorts ports_;
   RegisterQueue queue_;
   ExchangeRecord own_record_{};
-  bool record_named_ = false;  // guarded by the queue's lock
+  std::atomic<bool> record_named_{false};  // set under the queue's lock
   Card* next_ = nullptr;  // in the list of every card of the process
 };
 
