@@ -7,4 +7,8 @@ namespace orvex::sim {
 
 [[noreturn]] void EndThisProcessAtOnce();
 
+// Stops the calling process until it is continued from outside, as a
+// debugger or Ctrl-Z would.
+void StopThisProcess();
+
 }  // namespace orvex::sim

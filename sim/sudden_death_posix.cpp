@@ -12,4 +12,8 @@ void EndThisProcessAtOnce() {
   ::_exit(128 + SIGKILL);
 }
 
+void StopThisProcess() {
+  ::raise(SIGSTOP);
+}
+
 }  // namespace orvex::sim

@@ -15,4 +15,10 @@ void EndThisProcessAtOnce() {
   ExitProcess(kKilled);
 }
 
+// A process has no stop of its own on Windows: the calling thread is
+// suspended, which the test side resumes (ResumeThread) from outside.
+void StopThisProcess() {
+  SuspendThread(GetCurrentThread());
+}
+
 }  // namespace orvex::sim

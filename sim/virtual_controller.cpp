@@ -47,6 +47,13 @@ void VirtualController::CatchUp() {
   state_.interpreter.AdvanceTo(clock_.Now());
 }
 
+// Outside the card's lock: the test side that set it is this process's only
+// thread in the card.
+void VirtualController::StopWhenDue() {
+  if (accesses_until_death_ == 0 || death_moment_ != Death::StoppedBeforeAccess) return;
+  if (--accesses_until_death_ == 0) StopThisProcess();
+}
+
 void VirtualController::CountTowardsDeath(Death moment) {
   if (accesses_until_death_ == 0 || moment != death_moment_) return;
   if (--accesses_until_death_ == 0) EndThisProcessAtOnce();
@@ -55,6 +62,7 @@ void VirtualController::CountTowardsDeath(Death moment) {
 std::uint8_t VirtualController::ReadPort(std::uint16_t address) {
   Microseconds stall = 0;
   std::uint8_t value = 0xFF;
+  StopWhenDue();
   {
     const std::lock_guard lock(*lock_);
     CountTowardsDeath(Death::BeforeAccess);
@@ -77,6 +85,7 @@ std::uint8_t VirtualController::ReadPort(std::uint16_t address) {
 }
 
 void VirtualController::WritePort(std::uint16_t address, std::uint8_t value) {
+  StopWhenDue();
   const std::lock_guard lock(*lock_);
   CountTowardsDeath(Death::BeforeAccess);
   CatchUp();

@@ -147,7 +147,12 @@ class VirtualController final : private LineSink {
   // this card from now on (1 is the next), within that access's hold of the
   // card's lock, as a process killed in the middle of an access would. 0
   // disarms it. Only this process's own accesses count.
-  enum class Death : std::uint8_t { BeforeAccess, AfterAccess };
+  // BeforeAccess and AfterAccess kill the process holding the card's lock,
+  // as a kill from outside in the middle of the access would;
+  // StoppedBeforeAccess stops it (SIGSTOP) before it takes the lock, as a
+  // debugger or Ctrl-Z would between two accesses, and it runs on when
+  // continued.
+  enum class Death : std::uint8_t { BeforeAccess, AfterAccess, StoppedBeforeAccess };
   void SetDeathAtAccess(std::uint64_t access, Death moment);
 
  private:
@@ -157,6 +162,7 @@ class VirtualController final : private LineSink {
   void CatchUp();
   // Under the lock, at `moment` of an access.
   void CountTowardsDeath(Death moment);
+  void StopWhenDue();
 
   std::unique_ptr<CardState> own_state_;
   CardState& state_;
@@ -166,7 +172,7 @@ class VirtualController final : private LineSink {
   BusRecorder bus_recorder_;
   // This process's, under the lock.
   std::function<void(const ReceivedLine&)> line_observer_;
-  std::uint64_t accesses_until_death_ = 0;  // 0: none is due
+  std::uint64_t accesses_until_death_ = 0;  // 0: none is due; this process's own
   Death death_moment_ = Death::BeforeAccess;
 };
 

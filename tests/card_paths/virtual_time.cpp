@@ -4,6 +4,7 @@
 // instructions run. Only calls made from the library under test are served
 // so; the test program and everything else keep the real clock.
 #include <dlfcn.h>
+#include <pthread.h>
 #include <time.h>
 
 #include <chrono>
@@ -100,6 +101,29 @@ int clock_gettime(clockid_t clock, timespec* now) noexcept {
   static const auto next = reinterpret_cast<int (*)(clockid_t, timespec*)>(
       orvex::stand_in::NextDefinition("clock_gettime"));
   return next(clock, now);
+}
+
+// A wait for a lock until a deadline the library read on the virtual clock:
+// as long a wait on the real one. The card's machine-wide lock waits so.
+int pthread_mutex_clocklock(pthread_mutex_t* mutex, clockid_t clock,
+                            const timespec* deadline) noexcept {
+  static const auto next = reinterpret_cast<int (*)(pthread_mutex_t*, clockid_t, const timespec*)>(
+      orvex::stand_in::NextDefinition("pthread_mutex_clocklock"));
+  if (!orvex::stand_in::IsSteadyClock(clock) ||
+      !CalledFromLibraryUnderTest(__builtin_return_address(0))) {
+    return next(mutex, clock, deadline);
+  }
+  const std::int64_t remaining = std::int64_t{deadline->tv_sec} * 1'000'000'000 +
+                                 deadline->tv_nsec - orvex::stand_in::VirtualNanoseconds();
+  static const auto real_clock = reinterpret_cast<int (*)(clockid_t, timespec*)>(
+      orvex::stand_in::NextDefinition("clock_gettime"));
+  timespec now{};
+  real_clock(CLOCK_MONOTONIC, &now);
+  const std::int64_t until =
+      std::int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec + (remaining > 0 ? remaining : 0);
+  const timespec real_deadline{static_cast<time_t>(until / 1'000'000'000),
+                               static_cast<long>(until % 1'000'000'000)};
+  return next(mutex, CLOCK_MONOTONIC, &real_deadline);
 }
 
 int nanosleep(const timespec* length, timespec* remaining) {
