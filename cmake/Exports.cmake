@@ -41,6 +41,7 @@ set(ORVEX_SIM_CARD_FUNCTIONS
   reset
   line_count
   line
+  line_repeats
   set_line_callback
   axis_position
   axis_target

@@ -207,17 +207,26 @@ ORVEX_API int ORVEX_CALL orvexsim_protocol_errors(void);
 ORVEX_API int ORVEX_CALL orvexsim_record_vcd(const char* path);
 ORVEX_API void ORVEX_CALL orvexsim_stop_vcd(void);
 
-/* How many received lines the controller keeps (the most recent 16384). */
+/* How many entries of received lines the controller keeps (the most recent
+   16384). An entry is a line, or a run of one line received again and again
+   in a row (a host polling "TS" while it waits), kept once with its count
+   (orvexsim_line_repeats), so that the lines between the polls stay. */
 ORVEX_API int ORVEX_CALL orvexsim_line_count(void);
 
 /*
- * Copies received line `index` (0 is the oldest kept) into `text` as a
+ * Copies received entry `index` (0 is the oldest kept) into `text` as a
  * NUL-terminated string, carriage return included, cut to fit `capacity`,
  * and stores the virtual time at which its last byte arrived, in seconds,
  * into `*received_at` when that is not NULL. Returns the line's full length,
  * or -1 when there is no such line.
  */
 ORVEX_API int ORVEX_CALL orvexsim_line(int index, char* text, int capacity, double* received_at);
+
+/* How many times in a row entry `index` came (1 for a line that came once),
+   storing the time its last one arrived, in seconds, into
+   `*last_received_at` when that is not NULL (orvexsim_line gives the first
+   one's); -1 when there is no such entry. */
+ORVEX_API int ORVEX_CALL orvexsim_line_repeats(int index, double* last_received_at);
 
 /*
  * Told about each line the moment the controller has taken its carriage
@@ -247,6 +256,8 @@ ORVEX_API int ORVEX_CALL orvexsim_card_reset(unsigned base);
 ORVEX_API int ORVEX_CALL orvexsim_card_line_count(unsigned base);
 ORVEX_API int ORVEX_CALL orvexsim_card_line(unsigned base, int index, char* text, int capacity,
                                             double* received_at);
+ORVEX_API int ORVEX_CALL orvexsim_card_line_repeats(unsigned base, int index,
+                                                    double* last_received_at);
 ORVEX_API int ORVEX_CALL orvexsim_card_set_line_callback(unsigned base,
                                                          orvexsim_line_callback callback,
                                                          void* context);

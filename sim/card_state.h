@@ -53,22 +53,22 @@ template <typename Part>
 constexpr bool kPlainData = std::is_trivially_copyable_v<Part>&&
     std::is_trivially_destructible_v<Part>&& std::is_standard_layout_v<Part>;
 
-static_assert(kPlainData<ReceivedLine> && sizeof(ReceivedLine) == 80);
-static_assert(kPlainData<ControllerHandshake> && sizeof(ControllerHandshake) == 2160);
+static_assert(kPlainData<ReceivedLine> && sizeof(ReceivedLine) == 96);
+static_assert(kPlainData<ControllerHandshake> && sizeof(ControllerHandshake) == 2176);
 static_assert(kPlainData<FaultPlan> && sizeof(FaultPlan) == 88);
 static_assert(kPlainData<MotionAxis> && sizeof(MotionAxis) == 56);
 static_assert(kPlainData<CommandInterpreter> && sizeof(CommandInterpreter) == 120);
 static_assert(kPlainData<QueuedReply> && sizeof(QueuedReply) == 2056);
 static_assert(kPlainData<RecorderState> && sizeof(RecorderState) == 4152);
-static_assert(kPlainData<Transcript> && sizeof(Transcript) == 80 * Transcript::kCapacity + 8);
+static_assert(kPlainData<Transcript> && sizeof(Transcript) == 96 * Transcript::kCapacity + 16);
 static_assert(kPlainData<CardState> && alignof(CardState) == 8);
 static_assert(offsetof(CardState, port_reads) == 8);
 static_assert(offsetof(CardState, handshake) == 24);
-static_assert(offsetof(CardState, faults) == 2184);
-static_assert(offsetof(CardState, interpreter) == 2272);
-static_assert(offsetof(CardState, queued_reply) == 2392);
-static_assert(offsetof(CardState, recorder) == 4448);
-static_assert(offsetof(CardState, transcript) == 8600);
-static_assert(sizeof(CardState) == 8600 + sizeof(Transcript));
+static_assert(offsetof(CardState, faults) == 2200);
+static_assert(offsetof(CardState, interpreter) == 2288);
+static_assert(offsetof(CardState, queued_reply) == 2408);
+static_assert(offsetof(CardState, recorder) == 4464);
+static_assert(offsetof(CardState, transcript) == 8616);
+static_assert(sizeof(CardState) == 8616 + sizeof(Transcript));
 
 }  // namespace orvex::sim

@@ -122,7 +122,7 @@ int ORVEX_CALL orvexsim_card_reset(unsigned base) {
 
 int ORVEX_CALL orvexsim_card_line_count(unsigned base) {
   return FromCard(base, -1, [](VirtualController& card) {
-    return static_cast<int>(card.Snapshot().lines_kept);
+    return static_cast<int>(card.Snapshot().entries_kept);
   });
 }
 
@@ -130,7 +130,7 @@ int ORVEX_CALL orvexsim_card_line(unsigned base, int index, char* text, int capa
                                   double* received_at) {
   VirtualController* card = CardAt(base);
   if (card == nullptr || index < 0) return -1;
-  const std::optional<ReceivedLine> line = card->LineAt(static_cast<std::size_t>(index));
+  const std::optional<ReceivedLine> line = card->EntryAt(static_cast<std::size_t>(index));
   if (!line) return -1;
   if (text != nullptr && capacity > 0) {
     const std::size_t copied =
@@ -140,6 +140,15 @@ int ORVEX_CALL orvexsim_card_line(unsigned base, int index, char* text, int capa
   }
   if (received_at != nullptr) *received_at = Seconds(line->completed_at);
   return static_cast<int>(line->length);
+}
+
+int ORVEX_CALL orvexsim_card_line_repeats(unsigned base, int index, double* last_received_at) {
+  VirtualController* card = CardAt(base);
+  if (card == nullptr || index < 0) return -1;
+  const std::optional<ReceivedLine> line = card->EntryAt(static_cast<std::size_t>(index));
+  if (!line) return -1;
+  if (last_received_at != nullptr) *last_received_at = Seconds(line->last_completed_at);
+  return static_cast<int>(line->repeats);
 }
 
 int ORVEX_CALL orvexsim_card_set_line_callback(unsigned base, orvexsim_line_callback callback,
@@ -244,7 +253,8 @@ int ORVEX_CALL orvexsim_card_protocol_errors(unsigned base) {
 
 int ORVEX_CALL orvexsim_card_record_vcd(unsigned base, const char* path) {
   if (path == nullptr) return 0;
-  return FromCard(base, 0, [path](VirtualController& card) { return card.RecordBus(path) ? 1 : 0; });
+  return FromCard(base, 0,
+                  [path](VirtualController& card) { return card.RecordBus(path) ? 1 : 0; });
 }
 
 int ORVEX_CALL orvexsim_card_stop_vcd(unsigned base) {
@@ -259,6 +269,10 @@ int ORVEX_CALL orvexsim_line_count(void) {
 
 int ORVEX_CALL orvexsim_line(int index, char* text, int capacity, double* received_at) {
   return orvexsim_card_line(FirstCard(), index, text, capacity, received_at);
+}
+
+int ORVEX_CALL orvexsim_line_repeats(int index, double* last_received_at) {
+  return orvexsim_card_line_repeats(FirstCard(), index, last_received_at);
 }
 
 void ORVEX_CALL orvexsim_set_line_callback(orvexsim_line_callback callback, void* context) {

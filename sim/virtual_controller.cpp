@@ -115,7 +115,7 @@ void VirtualController::Pause(unsigned milliseconds) {
 // takes the place of the controller's own answer to a query.
 std::optional<std::size_t> VirtualController::LineCompleted(const ReceivedLine& line,
                                                             std::span<std::uint8_t> reply) {
-  state_.transcript.Record(line);
+  (void)state_.transcript.Record(line);
   if (line_observer_) line_observer_(line);
   std::string_view text = line.Text();
   if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
@@ -211,22 +211,29 @@ Counters VirtualController::Snapshot() const {
   counters.protocol_errors = state_.handshake.ProtocolErrors();
   counters.bytes_taken = state_.handshake.BytesTaken();
   counters.unknown_commands = state_.interpreter.UnknownCommands();
-  counters.lines_kept = state_.transcript.Kept();
+  counters.lines_kept = state_.transcript.LinesKept();
+  counters.entries_kept = state_.transcript.Kept();
   counters.paused_total = clock_.PausedTotal();
   return counters;
 }
 
-std::optional<ReceivedLine> VirtualController::LineAt(std::size_t index) const {
+std::optional<ReceivedLine> VirtualController::EntryAt(std::size_t index) const {
   const std::lock_guard lock(*lock_);
   return state_.transcript.At(index);
 }
 
+// Each entry as the lines it stands for: a run's first at its own time, the
+// others at the time of the run's last.
 std::vector<ReceivedLine> VirtualController::Lines() const {
   std::vector<ReceivedLine> lines;
   for (std::size_t index = 0;; ++index) {
-    std::optional<ReceivedLine> line = LineAt(index);
-    if (!line) return lines;
-    lines.push_back(*line);
+    const std::optional<ReceivedLine> entry = EntryAt(index);
+    if (!entry) return lines;
+    ReceivedLine line = *entry;
+    line.repeats = 1;
+    lines.push_back(line);
+    line.completed_at = entry->last_completed_at;
+    lines.insert(lines.end(), entry->repeats - 1, line);
   }
 }
 

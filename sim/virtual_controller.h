@@ -52,7 +52,8 @@ struct Counters {
   std::uint64_t protocol_errors = 0;  // strobes and releases out of turn
   std::uint64_t bytes_taken = 0;
   std::uint64_t unknown_commands = 0;
-  std::size_t lines_kept = 0;  // lines in the transcript
+  std::size_t lines_kept = 0;    // lines in the transcript, each of a run counted
+  std::size_t entries_kept = 0;  // its entries: a run of one line in a row is one
   Microseconds paused_total = 0;
 
   std::uint64_t PortAccesses() const { return port_reads + port_writes; }
@@ -136,7 +137,10 @@ class VirtualController final : private LineSink {
   // On the real clock, `now` is the time of the reading.
   Counters Snapshot() const;
   Microseconds Now() const { return Snapshot().now; }
-  std::optional<ReceivedLine> LineAt(std::size_t index) const;  // 0 is the oldest kept
+  // Entry `index` of the transcript (0 is the oldest kept): a line, or a run
+  // of one line in a row with its count.
+  std::optional<ReceivedLine> EntryAt(std::size_t index) const;
+  // The lines the entries kept stand for, each of a run on its own.
   std::vector<std::string> LineTexts() const;
   std::vector<ReceivedLine> Lines() const;
   std::vector<PauseRecord> Pauses() const;

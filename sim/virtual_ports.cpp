@@ -3,8 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <string>
 #include <span>
+#include <string>
 
 #include "port/platform.h"
 #include "virtual_bus.h"

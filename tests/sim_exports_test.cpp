@@ -112,3 +112,36 @@ TEST_F(SimExportsTest, LineCopiesAreCutToTheCallersBuffer) {
 
 }  // namespace
 }  // namespace orvex::testing
+
+namespace orvex::testing {
+namespace {
+
+// On the real clock a wait polls "TS" tens of thousands of times: the run is
+// one entry with its count, and the lines before it stay in the transcript.
+TEST_F(SimExportsTest, ARunOfPollsIsOneEntryAndTheCommandsStay) {
+  controller().SetClock(sim::Clock::Real);
+  ASSERT_EQ(SV(1, 10.0F), 1);  // 1000 counts a second
+  ASSERT_EQ(MR(1, 3.0F), 1);   // 300 counts: some 0.3 s of waiting
+  ASSERT_EQ(WS(1), 1);
+  ASSERT_EQ(ST(2), 1);
+  controller().SetClock(sim::Clock::Virtual);
+  std::vector<std::string> entries;
+  for (int index = 0; index < orvexsim_line_count(); ++index) {
+    std::array<char, 32> text{};
+    ASSERT_GT(orvexsim_line(index, text.data(), static_cast<int>(text.size()), nullptr), 0);
+    entries.emplace_back(text.data());
+  }
+  EXPECT_EQ(entries, (std::vector<std::string>{"1VA1000\r", "1PR 300\r", "TS\r", "2ST\r"}));
+  double first = 0.0;
+  double last = 0.0;
+  ASSERT_GT(orvexsim_line(2, nullptr, 0, &first), 0);
+  const int polls = orvexsim_line_repeats(2, &last);
+  EXPECT_GT(polls, 100);
+  EXPECT_GT(last - first, 0.2);
+  EXPECT_EQ(orvexsim_line_repeats(0, nullptr), 1);
+  EXPECT_EQ(orvexsim_line_repeats(4, nullptr), -1);
+  EXPECT_EQ(announced_.size(), static_cast<std::size_t>(polls) + 3) << "the callback hears each";
+}
+
+}  // namespace
+}  // namespace orvex::testing

@@ -68,6 +68,7 @@ Controller LoadController(const wchar_t* name) {
   exports.Find(controller.reset, "orvexsim_reset");
   exports.Find(controller.line_count, "orvexsim_line_count");
   exports.Find(controller.line, "orvexsim_line");
+  exports.Find(controller.line_repeats, "orvexsim_line_repeats");
   exports.Find(controller.stuck_handshake, "orvexsim_fault_stuck_handshake");
   exports.Find(controller.dies_after_bytes, "orvexsim_fault_dies_after_bytes");
   exports.Find(controller.readiness_delay, "orvexsim_fault_readiness_delay");
@@ -111,9 +112,10 @@ std::string Expect::Shown(const Lines& lines) {
 Lines Controller::Received() const {
   Lines lines;
   std::array<char, 128> text{};
+  // Each entry as the lines it stands for: a run of one line in a row is one.
   for (int index = 0; index < line_count(); ++index) {
     line(index, text.data(), static_cast<int>(text.size()), nullptr);
-    lines.emplace_back(text.data());
+    lines.insert(lines.end(), static_cast<std::size_t>(line_repeats(index, nullptr)), text.data());
   }
   return lines;
 }

@@ -89,6 +89,7 @@ struct Controller {
   decltype(&orvexsim_reset) reset;
   decltype(&orvexsim_line_count) line_count;
   decltype(&orvexsim_line) line;
+  decltype(&orvexsim_line_repeats) line_repeats;
   decltype(&orvexsim_fault_stuck_handshake) stuck_handshake;
   decltype(&orvexsim_fault_dies_after_bytes) dies_after_bytes;
   decltype(&orvexsim_fault_readiness_delay) readiness_delay;

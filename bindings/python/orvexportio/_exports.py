@@ -36,6 +36,7 @@ LINE_CALLBACK = ctypes.CFUNCTYPE(None, ctypes.POINTER(ctypes.c_char), ctypes.c_i
 SIMULATOR_EXPORTS: Dict[str, Signature] = {
     "orvexsim_reset": (None, []),
     "orvexsim_line_count": (ctypes.c_int, []),
+    "orvexsim_line_repeats": (ctypes.c_int, [ctypes.c_int, ctypes.POINTER(ctypes.c_double)]),
     "orvexsim_line": (ctypes.c_int, [ctypes.c_int, ctypes.c_char_p, ctypes.c_int,
                                      ctypes.POINTER(ctypes.c_double)]),
     "orvexsim_set_line_callback": (None, [LINE_CALLBACK, ctypes.c_void_p]),

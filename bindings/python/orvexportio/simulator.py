@@ -62,17 +62,32 @@ class VirtualController:
         self.orvexsim_reset()
         self._callback = None
 
-    def lines(self) -> List[Tuple[str, float]]:
-        """The received lines, oldest first, as (text with its carriage return, seconds)."""
-        received = []
+    def entries(self) -> List[Tuple[str, float, int, float]]:
+        """The received lines, oldest first, as the controller keeps them: a
+        run of one line received again and again in a row (a poll while a
+        host waits) is one entry. Each is (text with its carriage return,
+        seconds of its first, how many in a row, seconds of its last)."""
+        kept = []
         for index in range(self.orvexsim_line_count()):
             when = ctypes.c_double()
+            last = ctypes.c_double()
             length = self.orvexsim_line(index, None, 0, ctypes.byref(when))
-            if length < 0:
+            repeats = self.orvexsim_line_repeats(index, ctypes.byref(last))
+            if length < 0 or repeats < 1:
                 break  # the list moved on under us
             text = ctypes.create_string_buffer(length + 1)
             self.orvexsim_line(index, text, length + 1, ctypes.byref(when))
-            received.append((text.raw[:length].decode("latin-1"), when.value))
+            kept.append((text.raw[:length].decode("latin-1"), when.value, repeats, last.value))
+        return kept
+
+    def lines(self) -> List[Tuple[str, float]]:
+        """The received lines, oldest first, as (text with its carriage return,
+        seconds): each of a run of one line in a row on its own (the first at
+        its own time, the others at the time of the last)."""
+        received = []
+        for text, first, repeats, last in self.entries():
+            received.append((text, first))
+            received.extend([(text, last)] * (repeats - 1))
         return received
 
     def on_line(self, callback: Optional[LineCallback]) -> None:
@@ -210,6 +225,7 @@ class VirtualController:
 
     # The raw functions, bound from the export table in __init__.
     orvexsim_reset: Callable[[], None]
+    orvexsim_line_repeats: Callable[[int, Any], int]
     orvexsim_line_count: Callable[[], int]
     orvexsim_line: Callable[..., int]
     orvexsim_set_line_callback: Callable[..., None]
