@@ -14,8 +14,8 @@
 #include "orvexportio.h"
 #include "orvexportio_sim.h"
 #include "runner.h"
-#include "trace.h"
 #include "setup_lines.h"
+#include "trace.h"
 #include "virtual_controller_fixture.h"
 
 namespace orvex::testing {

@@ -31,10 +31,14 @@ struct Session {
   std::ostream& out;
   std::ostream& err;
   TracePrinter* trace = nullptr;  // with --trace
+  // How the library reaches the card, told after a failure; none for the
+  // virtual controller.
+  std::function<std::string()> route = {};
 };
 
 // Runs the invocations in order and prints each result. At the first failure
-// it tells on `err` what failed and its likely cause, and stops. Returns the
+// it tells on `err` what failed, its likely cause and the route to the card,
+// and stops. Returns the
 // exit status.
 int RunInvocations(const Session& session, std::span<const Invocation> invocations);
 
