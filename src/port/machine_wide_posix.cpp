@@ -44,7 +44,6 @@ constexpr const char* RECORD_DIR_VARIABLE = "ORVEXPORTIO_RECORD_DIR";
 constexpr const char* DEFAULT_RECORD_DIR = "/dev/shm";
 constexpr const char* SHARING_GROUP = "orvex";
 constexpr mode_t RECORD_MODE = 0660;
-constexpr std::size_t NAME_CAPACITY = 64;
 constexpr std::size_t PATH_CAPACITY = 512;
 
 // The file's layout. Everything but the mutex is plain data of fixed width.
