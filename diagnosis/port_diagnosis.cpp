@@ -179,8 +179,11 @@ std::string ExplainLinuxPortAccess(const LinuxPortAccess& access) {
            "): " + DriverAdvice(access.driver);
   }
   const std::string install_driver =
-      "install the driver (driver/README.md), which reaches the card for the members of its "
-      "group";
+      access.driver.loaded
+          ? "give the driver this card's base too (options orvex bases=" +
+                AddressText(access.base) + " in /etc/modprobe.d/orvex.conf) and load it again"
+          : "install the driver (driver/README.md), which reaches the card for the members of "
+            "its group";
   if (access.ioperm_error == ENOSYS && access.dev_port_error == ENOENT) {
     return "this kernel offers no port I/O: ioperm() is not implemented (a kernel without "
            "CONFIG_X86_IOPL_IOPERM, or not an x86 machine) and there is no /dev/port; " +

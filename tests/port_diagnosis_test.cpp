@@ -86,6 +86,12 @@ TEST(PortDiagnosis, EachRefusalHasItsOwnCause) {
        {"the driver is loaded but you are not in the group that may open /dev/orvex1 (motion)",
         "sudo usermod -aG motion"},
        {"setcap", "install the driver"}},
+      {"the driver offers no card at the base",
+       {EPERM, EPERM, false, "integrity", program, 0x300, {true}},
+       {"kernel lockdown is on",
+        "give the driver this card's base too (options orvex "
+        "bases=0x300 in /etc/modprobe.d/orvex.conf)"},
+       {"install the driver"}},
       {"the driver's node is root's",
        {EPERM,
         EPERM,

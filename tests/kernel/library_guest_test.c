@@ -12,16 +12,23 @@
  *                                   (within a second: nothing hangs)
  *   library_guest_test lines COUNT  "1PA 250\r" COUNT times; prints the time per
  *                                   line and the lines that timed out
+ *   library_guest_test busy         OK() while another process holds the card
+ *                                   past the driver's bound: a time-out after
+ *                                   about a second
+ *   library_guest_test interrupted  the same, cut short by a signal after 0.3 s:
+ *                                   a time-out then, not a second wait
  *   library_guest_test as UID GID PROGRAM [ARGUMENT...]
  *                                   runs PROGRAM as UID, whose only group is GID
  */
 #define _GNU_SOURCE
 #include <errno.h>
 #include <grp.h>
+#include <signal.h>
 #include <stdbool.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/time.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -111,6 +118,33 @@ static void mode_lines(long count) {
   failed = missed == count;
 }
 
+static void on_alarm(int signal_number) {
+  (void)signal_number;
+}
+
+/* OK() reports a time-out after `least` to `most` seconds. */
+static void expect_time_out_within(double least, double most) {
+  double started = seconds_now();
+  int result = OK();
+  double took = seconds_now() - started;
+  printf("    OK() gave %d after %.3f s\n", result, took);
+  if (result != 0 || took < least || took > most) {
+    printf("    failed: not a time-out within %.2f to %.2f s\n", least, most);
+    failed = true;
+  }
+}
+
+/* A signal without SA_RESTART ends the driver's wait for the card. */
+static void mode_interrupted(void) {
+  struct sigaction action;
+  struct itimerval alarm_at = {{0, 0}, {0, 300 * 1000}};
+  memset(&action, 0, sizeof(action));
+  action.sa_handler = on_alarm;
+  sigaction(SIGALRM, &action, NULL);
+  setitimer(ITIMER_REAL, &alarm_at, NULL);
+  expect_time_out_within(0.2, 0.95); /* the clock is read just after the timer is set */
+}
+
 static int run_as(uid_t uid, gid_t gid, char** program) {
   if (setgroups(1, &gid) != 0 || setgid(gid) != 0 || setuid(uid) != 0) {
     printf("    cannot become uid %u: %s\n", (unsigned)uid, strerror(errno));
@@ -130,10 +164,16 @@ int main(int argc, char** argv) {
     mode_exports();
   } else if (argc == 2 && strcmp(argv[1], "time_outs") == 0) {
     mode_time_outs();
+  } else if (argc == 2 && strcmp(argv[1], "busy") == 0) {
+    expect_time_out_within(0.95, 3.0);
+  } else if (argc == 2 && strcmp(argv[1], "interrupted") == 0) {
+    mode_interrupted();
   } else if (argc == 3 && strcmp(argv[1], "lines") == 0) {
     mode_lines(strtol(argv[2], NULL, 10));
   } else {
-    fprintf(stderr, "usage: %s exports | time_outs | lines COUNT | as UID GID PROGRAM...\n",
+    fprintf(stderr,
+            "usage: %s exports | time_outs | lines COUNT | busy | interrupted | as UID GID "
+            "PROGRAM...\n",
             argv[0]);
     return 2;
   }
