@@ -68,8 +68,10 @@ list(TRANSFORM ORVEX_SIM_CARD_FUNCTIONS PREPEND orvexsim_card_ OUTPUT_VARIABLE o
 set(ORVEX_SIM_EXPORTS
   ${orvex_sim_bus_exports} ${orvex_sim_first_card_exports} ${orvex_sim_card_exports})
 
-# What the diagnosis library exports: why the card's ports cannot be reached.
-set(ORVEX_DIAGNOSIS_EXPORTS orvexdiag_explain orvexdiag_explain_card)
+# What the diagnosis library exports: why the card's ports cannot be reached,
+# and which way the library reaches them.
+set(ORVEX_DIAGNOSIS_EXPORTS orvexdiag_explain orvexdiag_explain_card orvexdiag_route
+  orvexdiag_route_card)
 
 # The export tables as the tests take them: names joined by commas.
 string(JOIN "," ORVEX_EXPORT_TABLE ${ORVEX_LIBRARY_EXPORTS})

@@ -40,4 +40,12 @@ int ORVEX_CALL orvexdiag_explain_card(unsigned base, char* text, int capacity) {
   return Explained([base] { return orvex::diagnosis::ExplainSilentCard(base); }, text, capacity);
 }
 
+int ORVEX_CALL orvexdiag_route(char* text, int capacity) {
+  return Explained(orvex::diagnosis::ExplainControllerRoute, text, capacity);
+}
+
+int ORVEX_CALL orvexdiag_route_card(unsigned base, char* text, int capacity) {
+  return Explained([base] { return orvex::diagnosis::ExplainRoute(base); }, text, capacity);
+}
+
 }  // extern "C"

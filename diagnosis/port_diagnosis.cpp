@@ -92,29 +92,123 @@ std::string WithSharing(const CardSharing& sharing, unsigned base, const std::st
          "; other programs on this card are not kept apart from this one: " + sharing.problem;
 }
 
+namespace {
+
+bool IsRefusal(int error) {
+  return error == EACCES || error == EPERM;
+}
+
+bool OffersTheCard(const DriverOffer& driver) {
+  return driver.loaded && !driver.node.empty();
+}
+
+bool LockedDown(const LinuxPortAccess& access) {
+  return !access.lockdown.empty() && access.lockdown != "none";
+}
+
+// Why the driver does not carry the card's exchanges.
+std::string DriverClosed(const DriverOffer& driver, unsigned base) {
+  if (!driver.loaded) return "the driver is not loaded";
+  if (driver.node.empty()) return "the driver offers no card at " + AddressText(base);
+  if (IsRefusal(driver.open_error) && driver.group_may_open && !driver.in_group) {
+    return "the driver is loaded but you are not in the group that may open " + driver.node + " (" +
+           driver.group + ")";
+  }
+  if (IsRefusal(driver.open_error)) {
+    return "the driver is loaded but " + driver.node +
+           " is open to no group of yours (no udev rule gives group orvex access)";
+  }
+  return driver.node + ": " + Reason(driver.open_error);
+}
+
+std::string PortRefusals(const LinuxPortAccess& access) {
+  return "ioperm: " + Reason(access.ioperm_error) + "; " + DevPortState(access.dev_port_error);
+}
+
+std::string LockdownText(const LinuxPortAccess& access) {
+  return "kernel lockdown is on (`/sys/kernel/security/lockdown` says " + access.lockdown +
+         "): port instructions and /dev/port are refused even for root";
+}
+
+// What to do when the driver cannot be opened although it offers the card.
+std::string DriverAdvice(const DriverOffer& driver) {
+  if (driver.group_may_open && !driver.in_group) {
+    return "join it with `sudo usermod -aG " + driver.group +
+           " \"$USER\"` and log in again, as every user of the card must";
+  }
+  return "install the driver's udev rule (60-orvex.rules) and join group orvex";
+}
+
+}  // namespace
+
+LinuxRoute RouteOf(const LinuxPortAccess& access) {
+  if (OffersTheCard(access.driver) && access.driver.open_error == 0) return LinuxRoute::Driver;
+  if (access.ioperm_error == 0) return LinuxRoute::Ioperm;
+  if (access.dev_port_error == 0) return LinuxRoute::DevPort;
+  return LinuxRoute::None;
+}
+
+std::string ExplainLinuxRoute(const LinuxPortAccess& access) {
+  const std::string driver_closed = DriverClosed(access.driver, access.base);
+  switch (RouteOf(access)) {
+    case LinuxRoute::Driver:
+      return "driver " + access.driver.node;
+    case LinuxRoute::Ioperm:
+      return "ioperm (" + driver_closed + ")";
+    case LinuxRoute::DevPort:
+      return "/dev/port (" + driver_closed + "; ioperm: " + Reason(access.ioperm_error) + ")";
+    case LinuxRoute::None:
+      break;
+  }
+  const std::string ports_closed = LockedDown(access) ? LockdownText(access) : PortRefusals(access);
+  return "none, the bus reads as empty (" + driver_closed + "; " + ports_closed + ")";
+}
+
 std::string ExplainLinuxPortAccess(const LinuxPortAccess& access) {
-  if (access.ioperm_error == 0) return ReachableButSilent("ioperm granted them", access.base);
-  if (access.dev_port_error == 0) return ReachableButSilent("through /dev/port", access.base);
+  switch (RouteOf(access)) {
+    case LinuxRoute::Driver:
+      return ReachableButSilent("the driver carries the exchanges, " + access.driver.node,
+                                access.base);
+    case LinuxRoute::Ioperm:
+      return ReachableButSilent("ioperm granted them", access.base);
+    case LinuxRoute::DevPort:
+      return ReachableButSilent("through /dev/port", access.base);
+    case LinuxRoute::None:
+      break;
+  }
+  const std::string refusals = PortRefusals(access);
+  if (OffersTheCard(access.driver)) {
+    return DriverClosed(access.driver, access.base) + " (" + refusals +
+           "): " + DriverAdvice(access.driver);
+  }
+  const std::string install_driver =
+      access.driver.loaded
+          ? "give the driver this card's base too (options orvex bases=" +
+                AddressText(access.base) + " in /etc/modprobe.d/orvex.conf) and load it again"
+          : "install the driver (driver/README.md), which reaches the card for the members of "
+            "its group";
   if (access.ioperm_error == ENOSYS && access.dev_port_error == ENOENT) {
     return "this kernel offers no port I/O: ioperm() is not implemented (a kernel without "
-           "CONFIG_X86_IOPL_IOPERM, or not an x86 machine) and there is no /dev/port; run on "
-           "an x86 kernel with port I/O";
+           "CONFIG_X86_IOPL_IOPERM, or not an x86 machine) and there is no /dev/port; " +
+           install_driver + ", or run on an x86 kernel with port I/O";
   }
-  const std::string refusals =
-      "ioperm: " + Reason(access.ioperm_error) + "; " + DevPortState(access.dev_port_error);
-  if (!access.lockdown.empty() && access.lockdown != "none") {
-    return "kernel lockdown (" + access.lockdown + ") forbids port access, even to root (" +
-           refusals +
-           "); it usually comes with Secure Boot: boot without lockdown to reach "
-           "the card";
+  if (LockedDown(access)) {
+    return LockdownText(access) + "; " + install_driver + " (" + refusals +
+           "; lockdown usually comes with Secure Boot, under which the driver must be signed)";
   }
   if (!access.holds_raw_io) {
-    return "this program may not reach the ports (" + refusals +
-           "): run it as root, or grant it CAP_SYS_RAWIO with `sudo setcap cap_sys_rawio+ep " +
+    return "this program may not reach the ports (" + refusals + "): " + install_driver +
+           "; or run it as root, or grant it CAP_SYS_RAWIO with `sudo setcap cap_sys_rawio+ep " +
            access.program.string() + "`; a host program needs the same";
   }
   return "port access was refused although this program holds CAP_SYS_RAWIO (" + refusals +
-         "): a security module or kernel lockdown may forbid it";
+         "): a security module or kernel lockdown may forbid it; " + install_driver;
+}
+
+std::string ExplainControllerRoute() {
+  const std::string refusal = BaseSettingRefusal();
+  if (!refusal.empty()) return "none (" + refusal + ")";
+  return ExplainRoute(card::ReadBaseSetting(std::getenv(card::BASE_VARIABLE)).base);
 }
 
 namespace {
@@ -201,6 +295,14 @@ std::string ExplainDriverLibraries(const DriverLibraries& drivers) {
   }
   return "the port driver library " + drivers.loadable.front() + " loads, but " +
          NoControllerAnswered(drivers.base);
+}
+
+std::string ExplainDriverLibraryRoute(const DriverLibraries& drivers) {
+  if (drivers.loadable.empty()) {
+    return "none, the bus reads as empty (no port driver library loads: " +
+           ListedAsAlternatives(drivers.tried) + ")";
+  }
+  return "port driver library " + drivers.loadable.front();
 }
 
 }  // namespace orvex::diagnosis

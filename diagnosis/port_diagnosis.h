@@ -55,7 +55,27 @@ inline constexpr double HOLD_THAT_STALLS_OTHERS = 1.0;
 // platform's own explanation.
 std::string WithSharing(const CardSharing& sharing, unsigned base, const std::string& cause);
 
-// Linux: ioperm() for the two registers, else /dev/port.
+// Which way the library for the card reaches the card at `base` on this
+// machine, and why the better ways are closed, in one line: "driver
+// /dev/orvex0", "ioperm (the driver is not loaded)", "none: ...". Sends
+// nothing to the card.
+std::string ExplainRoute(unsigned base);
+
+// The same for the card the eleven functions drive (as ExplainSilentController).
+std::string ExplainControllerRoute();
+
+// Linux: the kernel driver's offer of the card at a base.
+struct DriverOffer {
+  bool loaded = false;          // the driver is loaded (/sys/class/orvex is there)
+  std::string node;             // its node for the card, "/dev/orvex0"; empty when it offers none
+  int open_error = 0;           // 0 when the node opened for reading and writing, else its errno
+  std::string group;            // the node's group, by name
+  bool group_may_open = false;  // the node's mode lets that group read and write it
+  bool in_group = false;        // this process is in that group
+};
+
+// Linux: the driver's node for the card, else ioperm() for the two
+// registers, else /dev/port, else nothing (the bus reads as empty).
 struct LinuxPortAccess {
   int ioperm_error = 0;           // 0 when ioperm() granted the registers, else its errno
   int dev_port_error = 0;         // 0 when /dev/port opened for reading and writing, else its errno
@@ -63,6 +83,7 @@ struct LinuxPortAccess {
   std::string lockdown;           // "none", "integrity", "confidentiality"; empty when not known
   std::filesystem::path program;  // for the setcap advice
   unsigned base = ORVEX_FACTORY_BASE;  // the card asked for
+  DriverOffer driver;
 };
 
 // Asks for access to the card at `base` on the calling thread. A grant is
@@ -70,6 +91,13 @@ struct LinuxPortAccess {
 LinuxPortAccess ProbeLinuxPortAccess(unsigned base = ORVEX_FACTORY_BASE);
 
 std::string ExplainLinuxPortAccess(const LinuxPortAccess& access);
+
+enum class LinuxRoute { Driver, Ioperm, DevPort, None };
+
+// The first way open, in the library's order.
+LinuxRoute RouteOf(const LinuxPortAccess& access);
+
+std::string ExplainLinuxRoute(const LinuxPortAccess& access);
 
 // Windows: the ports are reached through a port driver library.
 
@@ -100,5 +128,7 @@ std::string MachineName(std::uint16_t machine);
 DriverLibraries ProbeDriverLibraries();
 
 std::string ExplainDriverLibraries(const DriverLibraries& drivers);
+
+std::string ExplainDriverLibraryRoute(const DriverLibraries& drivers);
 
 }  // namespace orvex::diagnosis

@@ -1,16 +1,22 @@
 // What this Linux machine allows a program that wants the card's ports.
 #include <fcntl.h>
+#include <grp.h>
 #include <linux/capability.h>
 #include <sys/io.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "card/pc_devices.h"
+#include "port/driver_node_linux.h"
 #include "port_diagnosis.h"
 
 namespace orvex::diagnosis {
@@ -45,6 +51,46 @@ std::string LockdownMode() {
   return modes.substr(open + 1, close - open - 1);
 }
 
+std::string GroupName(gid_t group) {
+  std::array<char, 1024> buffer{};
+  struct group entry {};
+  struct group* found = nullptr;
+  if (getgrgid_r(group, &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr) {
+    return "group " + std::to_string(group);
+  }
+  return entry.gr_name;
+}
+
+bool InGroup(gid_t group) {
+  if (getegid() == group) return true;
+  const int count = getgroups(0, nullptr);
+  if (count <= 0) return false;
+  std::vector<gid_t> groups(static_cast<std::size_t>(count));
+  const int listed = getgroups(count, groups.data());
+  return listed > 0 &&
+         std::find(groups.begin(), groups.begin() + listed, group) != groups.begin() + listed;
+}
+
+// The driver's node for the card, found and opened as the library does, and
+// whose group may open it.
+DriverOffer ProbeDriver(unsigned base) {
+  DriverOffer driver;
+  struct stat status {};
+  driver.loaded = stat(port::DRIVER_CLASS_FOLDER, &status) == 0;
+  std::array<char, 300> path{};
+  if (!driver.loaded || !port::FindDriverNode(base, path)) return driver;
+  driver.node = path.data();
+  const int node = open(path.data(), O_RDWR | O_CLOEXEC);
+  driver.open_error = node < 0 ? errno : 0;
+  if (node >= 0) close(node);
+  if (stat(path.data(), &status) == 0) {
+    driver.group = GroupName(status.st_gid);
+    driver.group_may_open = (status.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP);
+    driver.in_group = InGroup(status.st_gid);
+  }
+  return driver;
+}
+
 // The program that would need the capability: the host process itself.
 std::filesystem::path RunningProgram() {
   std::error_code error;
@@ -61,12 +107,19 @@ LinuxPortAccess ProbeLinuxPortAccess(unsigned base) {
   access.holds_raw_io = HoldsRawIo();
   access.lockdown = LockdownMode();
   access.program = RunningProgram();
+  access.driver = ProbeDriver(base);
   return access;
 }
 
 std::string ExplainSilentCard(unsigned base) {
-  return WithSharing(ProbeCardSharing(base), base,
-                     ExplainLinuxPortAccess(ProbeLinuxPortAccess(base)));
+  const LinuxPortAccess access = ProbeLinuxPortAccess(base);
+  // The kernel keeps apart the processes on a card the driver carries.
+  if (RouteOf(access) == LinuxRoute::Driver) return ExplainLinuxPortAccess(access);
+  return WithSharing(ProbeCardSharing(base), base, ExplainLinuxPortAccess(access));
+}
+
+std::string ExplainRoute(unsigned base) {
+  return ExplainLinuxRoute(ProbeLinuxPortAccess(base));
 }
 
 }  // namespace orvex::diagnosis

@@ -78,6 +78,12 @@ DriverLibraries ProbeDriverLibraries() {
   return drivers;
 }
 
+std::string ExplainRoute(unsigned base) {
+  DriverLibraries drivers = ProbeDriverLibraries();
+  drivers.base = base;
+  return ExplainDriverLibraryRoute(drivers);
+}
+
 std::string ExplainSilentCard(unsigned base) {
   DriverLibraries drivers = ProbeDriverLibraries();
   drivers.base = base;

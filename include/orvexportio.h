@@ -338,7 +338,9 @@ typedef struct orvex_holder {
    ORVEX_ERROR_NOT_SHARED when the card's machine-wide record cannot be had
    (*holder then says nobody). A process held up in the middle of an exchange
    (stopped in a debugger, or with Ctrl-Z) keeps every other process's calls
-   on the card timing out; this names it. */
+   on the card timing out; this names it. A card the Linux kernel driver
+   carries has no record: the kernel keeps the processes apart and ends every
+   exchange it starts, so ORVEX_SUCCESS names nobody there. */
 ORVEX_API int ORVEX_CALL orvex_card_holder(orvex_card* card, orvex_holder* holder);
 
 #ifdef __cplusplus

@@ -77,6 +77,17 @@ TEST(OrvexctlArguments, LibraryPathAndHelp) {
   }
 }
 
+TEST(OrvexctlArguments, RouteTakesNoCommand) {
+  for (const auto& arguments : std::vector<std::vector<std::string_view>>{
+           {"--route"}, {"--library", "/opt/lib/x.so", "--route"}}) {
+    const ParsedArguments route = Parse(arguments);
+    ASSERT_TRUE(route.request) << route.error;
+    EXPECT_TRUE(route.request->route);
+    EXPECT_TRUE(route.request->invocations.empty());
+  }
+  EXPECT_FALSE(Parse({"ok"}).request->route);
+}
+
 struct RefusalCase {
   std::vector<std::string_view> arguments;
   std::string error;
@@ -94,6 +105,8 @@ TEST(OrvexctlArguments, BadArgumentsAreRefusedWithOneLine) {
       {{"--trace", "ok"}, "--trace needs the virtual-controller build"},
       {{"--fast", "ok"}, "--fast needs the virtual-controller build"},
       {{"--vcd", "bus.vcd", "ok"}, "--vcd needs the virtual-controller build"},
+      {{"--route", "ok"}, "--route sends nothing: give it no command"},
+      {{"--simulate", "--route"}, "not --simulate"},
       {{"--simulate", "--vcd"}, "--vcd needs a FILE"},
       {{"--simulate", "--vcd", "", "ok"}, "--vcd needs a FILE"},
       {{"move", "1", "2"}, "unknown command 'move'"},

@@ -261,7 +261,15 @@ TEST(OrvexctlProgram, CardBuildWithoutPortsFailsAndNamesTheCause) {
   EXPECT_EQ(run.err,
             "orvexctl: ok failed: no controller answered the axis-1 position query\n"
             "orvexctl: likely cause: " +
-                orvex::diagnosis::ExplainSilentController() + "\n");
+                orvex::diagnosis::ExplainSilentController() + "\n" +
+                "orvexctl: route: " + orvex::diagnosis::ExplainControllerRoute() + "\n");
+}
+
+TEST(OrvexctlProgram, RouteIsToldWithoutLoadingTheLibrary) {
+  const Finished run = Orvexctl({"--library", "/nonexistent/liborvexportio.so.1", "--route"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, "route: " + orvex::diagnosis::ExplainControllerRoute() + "\n");
+  EXPECT_EQ(run.err, "");
 }
 
 TEST(OrvexctlProgram, LibraryGivenByPathIsLoadedExactly) {

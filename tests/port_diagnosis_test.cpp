@@ -60,12 +60,51 @@ TEST(PortDiagnosis, EachRefusalHasItsOwnCause) {
        {"lockdown"}},
       {"lockdown, even for root",
        {EPERM, EPERM, true, "integrity", program},
-       {"kernel lockdown (integrity)", "even to root", "Secure Boot"},
+       {"kernel lockdown is on (`/sys/kernel/security/lockdown` says integrity): port "
+        "instructions and /dev/port are refused even for root; install the driver",
+        "Secure Boot"},
        {"setcap"}},
       {"lockdown and no capability",
        {EPERM, EPERM, false, "confidentiality", program},
-       {"kernel lockdown (confidentiality)"},
+       {"kernel lockdown is on (`/sys/kernel/security/lockdown` says confidentiality)"},
        {"setcap"}},
+      {"the driver carries the card",
+       {EPERM,
+        EPERM,
+        false,
+        "integrity",
+        program,
+        0x340,
+        {true, "/dev/orvex0", 0, "orvex", true, true}},
+       {"the driver carries the exchanges, /dev/orvex0", "no controller answered at 0x340"},
+       {"lockdown", "setcap", "install the driver"}},
+      {"not in the driver's group",
+       {EPERM,
+        EPERM,
+        false,
+        "none",
+        program,
+        0x340,
+        {true, "/dev/orvex1", EACCES, "motion", true, false}},
+       {"the driver is loaded but you are not in the group that may open /dev/orvex1 (motion)",
+        "sudo usermod -aG motion"},
+       {"setcap", "install the driver"}},
+      {"the driver offers no card at the base",
+       {EPERM, EPERM, false, "integrity", program, 0x300, {true}},
+       {"kernel lockdown is on",
+        "give the driver this card's base too (options orvex "
+        "bases=0x300 in /etc/modprobe.d/orvex.conf)"},
+       {"install the driver"}},
+      {"the driver's node is root's",
+       {EPERM,
+        EPERM,
+        false,
+        "none",
+        program,
+        0x340,
+        {true, "/dev/orvex0", EACCES, "root", false, false}},
+       {"is open to no group of yours", "udev rule"},
+       {"setcap", "usermod"}},
       {"refused with the capability",
        {EPERM, ENOENT, true, "", program},
        {"holds CAP_SYS_RAWIO", "security module"},
@@ -82,6 +121,46 @@ TEST(PortDiagnosis, EachRefusalHasItsOwnCause) {
     }
     EXPECT_EQ(text.find('\n'), std::string::npos);
   }
+}
+
+struct RouteCase {
+  LinuxPortAccess access;
+  std::string route;
+};
+
+// The route is the first way open in the library's order, and tells why each
+// better one is closed.
+TEST(PortDiagnosis, EachRouteSaysWhyTheBetterOnesAreClosed) {
+  const DriverOffer not_loaded{};
+  const DriverOffer elsewhere{true};
+  const DriverOffer opens{true, "/dev/orvex2", 0, "orvex", true, true};
+  const DriverOffer outside_group{true, "/dev/orvex0", EACCES, "orvex", true, false};
+  const RouteCase cases[] = {
+      {{0, 0, true, "none", {}, 0x300, opens}, "driver /dev/orvex2"},
+      {{0, 0, true, "none", {}, 0x340, not_loaded}, "ioperm (the driver is not loaded)"},
+      {{0, 0, true, "none", {}, 0x300, elsewhere}, "ioperm (the driver offers no card at 0x300)"},
+      {{EPERM, 0, true, "none", {}, 0x340, not_loaded},
+       "/dev/port (the driver is not loaded; ioperm: Operation not permitted)"},
+      {{EPERM, EACCES, false, "none", {}, 0x340, outside_group},
+       "none, the bus reads as empty (the driver is loaded but you are not in the group that may "
+       "open /dev/orvex0 (orvex); ioperm: Operation not permitted; /dev/port: Permission "
+       "denied)"},
+      {{EPERM, EPERM, true, "integrity", {}, 0x340, not_loaded},
+       "none, the bus reads as empty (the driver is not loaded; kernel lockdown is on "
+       "(`/sys/kernel/security/lockdown` says integrity): port instructions and /dev/port are "
+       "refused even for root)"},
+      {{EPERM, ENOENT, true, "", {}, 0x340, {true, "/dev/orvex0", ENOENT}},
+       "none, the bus reads as empty (/dev/orvex0: No such file or directory; ioperm: Operation "
+       "not permitted; there is no /dev/port)"},
+  };
+  for (const RouteCase& route : cases) {
+    EXPECT_EQ(ExplainLinuxRoute(route.access), route.route);
+  }
+  EXPECT_EQ(ExplainDriverLibraryRoute({{"inpoutx64.dll", "DlPortIO.dll"}, {"DlPortIO.dll"}}),
+            "port driver library DlPortIO.dll");
+  EXPECT_EQ(ExplainDriverLibraryRoute({{"inpoutx64.dll", "DlPortIO.dll"}, {}}),
+            "none, the bus reads as empty (no port driver library loads: neither inpoutx64.dll "
+            "nor DlPortIO.dll)");
 }
 
 // Runs `check` in a child without CAP_SYS_RAWIO; returns its exit code (3:
@@ -226,6 +305,16 @@ TEST(PortDiagnosisLibrary, GivesTheSameLineCutToTheCallersBuffer) {
   EXPECT_EQ(orvexdiag_explain(&untouched, 0), length);
   EXPECT_EQ(orvexdiag_explain(&untouched, -5), length);
   EXPECT_EQ(untouched, 'x');
+}
+
+TEST(PortDiagnosisLibrary, GivesTheRouteOrvexctlPrints) {
+  const std::string route = ExplainControllerRoute();
+  std::vector<char> text(route.size() + 1, 'x');
+  EXPECT_EQ(orvexdiag_route(text.data(), static_cast<int>(text.size())),
+            static_cast<int>(route.size()));
+  EXPECT_EQ(std::string(text.data()), route);
+  EXPECT_EQ(orvexdiag_route_card(0x340, text.data(), static_cast<int>(text.size())),
+            static_cast<int>(ExplainRoute(0x340).size()));
 }
 
 }  // namespace

@@ -6,6 +6,9 @@
 #                      [FILES host=guest...]      other files
 #                      [MODULES host.ko...]       more kernel modules, into /modules
 #                      [TIMEOUT seconds]          600 unless told
+#                      [APPEND 'kernel arguments'] added to the guest kernel's command line
+#                      [EXPECT_FAILURE script...] passes only when exactly these scripts
+#                                                 fail (a harness self-check)
 #                      [SELF_CHECK])              the driver's self-check instead (see
 #                                                 self_check.sh)
 #
@@ -82,8 +85,8 @@ set(ORVEX_GUEST_SELF_CHECK_ARGUMENTS ${driver_dir} ${pc_devices} ${kernel_build_
     CACHE INTERNAL "")
 
 function(orvex_add_guest_test)
-  cmake_parse_arguments(PARSE_ARGV 0 guest "SELF_CHECK" "NAME;TIMEOUT"
-                        "SCRIPTS;PROGRAMS;FILES;MODULES")
+  cmake_parse_arguments(PARSE_ARGV 0 guest "SELF_CHECK" "NAME;TIMEOUT;APPEND"
+                        "SCRIPTS;PROGRAMS;FILES;MODULES;EXPECT_FAILURE")
   set(options
     --module ${ORVEX_GUEST_MODULES}/orvex.ko --module ${ORVEX_GUEST_MODULES}/orvex_sim.ko
     --program $<TARGET_FILE:orvex_guest_test>=/bin/orvex_guest_test)
@@ -99,6 +102,12 @@ function(orvex_add_guest_test)
   foreach(script IN LISTS guest_SCRIPTS)
     list(APPEND options --test ${script})
   endforeach()
+  foreach(script IN LISTS guest_EXPECT_FAILURE)
+    list(APPEND options --expect-failure ${script})
+  endforeach()
+  if(guest_APPEND)
+    list(APPEND options --append ${guest_APPEND})
+  endif()
   set(work ${CMAKE_CURRENT_BINARY_DIR}/guests/${guest_NAME})
   if(guest_SELF_CHECK)
     set(command ${ORVEX_GUEST_HARNESS}/self_check.sh ${ORVEX_GUEST_SELF_CHECK_ARGUMENTS}

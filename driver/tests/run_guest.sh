@@ -2,6 +2,7 @@
 # Runs guest test scripts in a freshly built initramfs under QEMU.
 #
 #   run_guest.sh WORK_DIR VMLINUZ [--expect-failure SCRIPT]... [--timeout S]
+#                [--append 'KERNEL ARGUMENTS']
 #                [make_initramfs.sh options: --program, --file, --module,
 #                 --module-as, --test ...]
 #
@@ -13,11 +14,12 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 work=$1 kernel=$2
 shift 2
-expected=() options=() limit=300
+expected=() options=() limit=300 append=
 while [ $# -gt 0 ]; do
   case "$1" in
     --expect-failure) expected+=("$2") ;;
     --timeout) limit=$2 ;;
+    --append) append=$2 ;;
     *) options+=("$1" "$2") ;;
   esac
   shift 2
@@ -29,7 +31,7 @@ mkdir -p "$work"
   --file "$here/guest_lib.sh=/lib/orvex/guest_lib.sh" "${options[@]}"
 status=0
 "$here/boot.sh" --kernel "$kernel" --initrd "$work/initramfs.gz" --log "$work/console.log" \
-  --timeout "$limit" || status=$?
+  --timeout "$limit" --append "$append" || status=$?
 
 if [ ${#expected[@]} -eq 0 ]; then
   exit $status

@@ -11,6 +11,7 @@
 #include "link/link.h"
 #include "link/register_lock.h"
 #include "port/machine_wide.h"
+#include "port/platform.h"
 
 namespace orvex::link {
 namespace {
@@ -18,7 +19,9 @@ namespace {
 // The card held machine-wide for one exchange, on top of this process's own
 // turn at its registers: other processes that drive the card wait for it, or
 // give up after the acknowledgement bound with nothing sent. An exchange a
-// dead holder left in flight is finished first.
+// dead holder left in flight is finished first. Not taken where the platform
+// carries the card's exchanges whole (a kernel driver): the kernel keeps the
+// processes apart there, and finishes a dead process's line itself.
 class MachineWideTurn {
  public:
   explicit MachineWideTurn(Card& card) : card_(card), hold_(Hold(card)) {
@@ -56,6 +59,10 @@ class MachineWideTurn {
 bool SendLine(Card& card, std::string_view line) {
   bool delivered = false;
   auto send = [&] {
+    if (const auto carried = port::CarryWholeExchange(card.Ports(), line, false, {})) {
+      delivered = carried->delivered;
+      return;
+    }
     MachineWideTurn turn(card);
     if (!turn.Taken()) return;
     ExchangeRecord& record = turn.Record();
@@ -70,6 +77,12 @@ bool SendLine(Card& card, std::string_view line) {
 CardHolder HolderOf(Card& card) {
   card.NameRecordOnce();
   CardHolder holder;
+  // The kernel keeps the processes apart on a card it carries, and ends
+  // every exchange it starts: no process holds the card between calls.
+  if (port::CarriesWholeExchanges(card.Ports())) {
+    holder.shared = true;
+    return holder;
+  }
   const port::CardHolder found = port::HolderOf(card.Ports());
   holder.shared = port::SharingProblem(card.Ports()) == nullptr;
   if (!holder.shared || !found.held) return holder;
@@ -93,6 +106,11 @@ CardHolder HolderOf(Card& card) {
 QueryReply Query(Card& card, std::string_view line) {
   QueryReply reply;
   auto ask = [&] {
+    if (const auto carried = port::CarryWholeExchange(card.Ports(), line, true, reply.bytes)) {
+      reply.answered = carried->delivered;
+      reply.length = carried->reply_length;
+      return;
+    }
     MachineWideTurn turn(card);
     if (!turn.Taken()) return;
     ExchangeRecord& record = turn.Record();

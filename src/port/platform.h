@@ -5,8 +5,11 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
+#include <string_view>
 
 namespace orvex::port {
 
@@ -37,6 +40,19 @@ struct CardSharing {
   char name[64] = {};
 };
 
+// How the port layer reaches one card, where a platform has more than one
+// way: chosen on the card's first exchange and kept for the life of the
+// process. A descriptor kept here is never closed: at process exit other
+// threads may still be inside a call. Its own business; opaque to the layers
+// above.
+struct CardRoute {
+  static constexpr int NOT_CHOSEN = -2;
+  static constexpr int NO_NODE = -1;
+  // The kernel driver's node for the card, opened for reading and writing;
+  // NO_NODE when the card is reached through its registers instead.
+  std::atomic<int> node{NOT_CHOSEN};
+};
+
 // One card's registers as the layers above know them: where its switches put
 // them. Passed down with every access, so that a build can keep what it needs
 // per card (a grant, a route, its record) and two cards never share it.
@@ -51,11 +67,37 @@ class CardPorts {
     return base_ + static_cast<PortAddress>(which);
   }
   CardSharing& Sharing() const { return sharing_; }
+  CardRoute& Route() const { return route_; }
 
  private:
   PortAddress base_;
   mutable CardSharing sharing_;
+  mutable CardRoute route_;
 };
+
+// What became of an exchange carried whole (CarryWholeExchange), as the
+// link's own handshake would tell it.
+struct CarriedExchange {
+  // The line went out whole and the card came back to READY; for a query, a
+  // whole reply line that fits the buffer came too.
+  bool delivered = false;
+  std::size_t reply_length = 0;  // reply bytes stored, line feed included
+};
+
+// Carries one whole exchange with the card, a command line, or a query line
+// and its reply line, where the platform has a route that does so by itself
+// and keeps the processes of the machine apart on the card (a kernel driver,
+// which also ends the exchange of a process that dies in the middle of it).
+// Nothing where the card has no such route: the link then runs the handshake
+// itself through ReadPortByte and WritePortByte, and keeps the processes
+// apart itself (port/machine_wide.h). The route is chosen on the card's
+// first exchange and kept.
+std::optional<CarriedExchange> CarryWholeExchange(const CardPorts& card, std::string_view line,
+                                                  bool query, std::span<std::uint8_t> reply);
+
+// Whether CarryWholeExchange carries this card's exchanges; chooses the route
+// when no exchange has yet.
+bool CarriesWholeExchanges(const CardPorts& card);
 
 // Reads one of the card's registers. An unreachable bus reads 0xFF.
 std::uint8_t ReadPortByte(const CardPorts& card, Register which);

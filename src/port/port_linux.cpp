@@ -1,4 +1,5 @@
-// Port access on x86 Linux.
+// Port access on x86 Linux, for a card the kernel driver does not carry
+// (driver_route_linux.cpp: the driver's node comes first).
 //
 // The processor's port instructions are used on a thread that ioperm() has
 // granted the card's two registers; a grant belongs to the calling thread

@@ -5,6 +5,7 @@
 #
 #   FAULT          ioperm_once_per_process, one_grant_for_every_card or out_operands_swapped
 #   SOURCE_DIR     the library's src/
+#   ABI_DIR        the folder of the driver's interface header, orvex_abi.h
 #   VERSION_SCRIPT the shipped library's version script, made from the export list
 #   PORT_SOURCES   the port layer's sources, separated by |
 #   CORE_OBJECTS   the objects above the port layer, separated by |
@@ -75,7 +76,7 @@ foreach(source IN LISTS PORT_SOURCES)
     set(patched_any TRUE)
   endif()
   execute_process(
-    COMMAND ${CXX} -std=c++20 -O2 -g -fPIC -fvisibility=hidden -w -I${SOURCE_DIR}
+    COMMAND ${CXX} -std=c++20 -O2 -g -fPIC -fvisibility=hidden -w -I${SOURCE_DIR} -I${ABI_DIR}
             -c ${compiled} -o ${WORK_DIR}/${name}.o
     RESULT_VARIABLE status)
   if(NOT status EQUAL 0)

@@ -100,6 +100,8 @@ std::optional<UsageError> ReadOption(Reader& reader, Request& request) {
     request.help = true;
   } else if (option == "--version") {
     request.version = true;
+  } else if (option == "--route") {
+    request.route = true;
   } else if (option == "--trace") {
     request.trace = true;
   } else if (option == "--fast") {
@@ -196,6 +198,13 @@ ParsedArguments ParseArguments(std::span<const std::string_view> arguments) {
     if (auto error = ReadOption(reader, request)) return {std::nullopt, error->text};
   }
   if (request.help || request.version) return {request, {}};
+  if (request.route) {
+    if (!reader.AtEnd()) return {std::nullopt, "--route sends nothing: give it no command"};
+    if (request.library == LibraryChoice::Simulated) {
+      return {std::nullopt, "--route tells how the build for the card reaches it; not --simulate"};
+    }
+    return {request, {}};
+  }
   while (!reader.AtEnd()) {
     const Invocation* previous =
         request.invocations.empty() ? nullptr : &request.invocations.back();

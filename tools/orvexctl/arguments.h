@@ -30,6 +30,7 @@ struct Request {
   std::string vcd_path;     // record the bus there, when not empty
   bool help = false;
   bool version = false;
+  bool route = false;  // tell how the library for the card reaches it, and send nothing
   std::vector<Invocation> invocations;
 };
 

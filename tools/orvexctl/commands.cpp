@@ -185,6 +185,7 @@ std::string HelpText() {
   help << "usage: orvexctl [--simulate | --library PATH] [--trace] [--fast] [--vcd FILE]\n"
           "                [--float]\n"
           "                COMMAND [ARGS] [COMMAND [ARGS] ...]\n"
+          "       orvexctl --route\n"
           "\n"
           "Calls the library's functions, one for each COMMAND, in order and in one process,\n"
           "and prints each result on a line of its own. Stops at the first failure.\n"
@@ -207,6 +208,9 @@ std::string HelpText() {
           "  --float         hand each value to the library as a host's float does:\n"
           "                  single precision, which the library multiplies by 100 and\n"
           "                  truncates (sv 1 0.01 then sends 1VA0, ma 1 0.29 sends 28)\n"
+          "  --route         print how the library for the card reaches it on this\n"
+          "                  machine (the driver's /dev/orvexN, ioperm, /dev/port or\n"
+          "                  none) and why the better ways are closed; sends nothing\n"
           "  --help          print this text\n"
           "  --version       print orvexctl's version\n"
           "\n"
@@ -228,9 +232,9 @@ std::string HelpText() {
           "mt prints moving only when the controller still answers; ws waits as long as\n"
           "the axes move and fails once the controller has been silent for a second.\n"
           "\n"
-          "exit status: 0 every command succeeded; 1 a command failed (what failed and\n"
-          "its likely cause go to standard error); 2 bad arguments (nothing was sent);\n"
-          "3 the library could not be found or loaded, or lacks a function.\n";
+          "exit status: 0 every command succeeded; 1 a command failed (what failed, its\n"
+          "likely cause and the route go to standard error); 2 bad arguments (nothing was\n"
+          "sent); 3 the library could not be found or loaded, or lacks a function.\n";
   return help.str();
 }
 

@@ -89,13 +89,14 @@ int Run(const Request& request) {
   }
   TracePrinter trace(std::cout);
   if (request.trace) bound.virtual_controller->set_line_callback(TracePrinter::OnLine, &trace);
-  const Session session{bound.exports,
-                        bound.virtual_controller ? SilentVirtualController
-                                                 : orvex::diagnosis::ExplainSilentController,
-                        std::cout,
-                        std::cerr,
-                        request.trace ? &trace : nullptr,
-                        bound.virtual_controller ? "" : OrvexctlCall(request)};
+  Session session{bound.exports,
+                  bound.virtual_controller ? SilentVirtualController
+                                           : orvex::diagnosis::ExplainSilentController,
+                  std::cout,
+                  std::cerr,
+                  request.trace ? &trace : nullptr,
+                  bound.virtual_controller ? "" : OrvexctlCall(request)};
+  if (!bound.virtual_controller) session.route = orvex::diagnosis::ExplainControllerRoute;
   const int status = RunInvocations(session, request.invocations);
   if (request.trace) bound.virtual_controller->set_line_callback(nullptr, nullptr);
   if (!request.vcd_path.empty()) bound.virtual_controller->stop_vcd();
@@ -119,6 +120,10 @@ int main(int argc, char** argv) {
   }
   if (parsed.request->version) {
     std::cout << "orvexctl " << ORVEX_VERSION << '\n';
+    return kAllDone;
+  }
+  if (parsed.request->route) {
+    std::cout << "route: " << orvex::diagnosis::ExplainControllerRoute() << '\n';
     return kAllDone;
   }
   return Run(*parsed.request);

@@ -15,8 +15,9 @@ namespace {
 
 void PrintFailure(const Session& session, const Invocation& invocation, const Outcome& outcome) {
   session.err << "orvexctl: " << invocation.text << " failed: " << outcome.failure << '\n'
-              << "orvexctl: likely cause: " << session.likely_cause() << '\n'
-              << std::flush;
+              << "orvexctl: likely cause: " << session.likely_cause() << '\n';
+  if (session.route) session.err << "orvexctl: route: " << session.route() << '\n';
+  session.err << std::flush;
 }
 
 // WS blocks until the axes are at rest; Ctrl-C ends orvexctl, not the motion.

@@ -36,12 +36,15 @@ struct Session {
   // during ws: "orvexctl", or with its --library PATH; empty for the virtual
   // controller, which lives and ends in this process.
   std::string orvexctl_call;
+  // How the library reaches the card, told after a failure; none for the
+  // virtual controller.
+  std::function<std::string()> route = {};
 };
 
 // Runs the invocations in order and prints each result. At the first failure
-// it tells on `err` what failed and its likely cause, and stops. Ctrl-C
-// during ws tells that the axes keep moving, and how to stop them. Returns
-// the exit status.
+// it tells on `err` what failed, its likely cause and the route to the card,
+// and stops. Ctrl-C during ws tells that the axes keep moving, and how to
+// stop them. Returns the exit status.
 int RunInvocations(const Session& session, std::span<const Invocation> invocations);
 
 }  // namespace orvexctl
