@@ -89,9 +89,35 @@ std::int64_t MonotonicNanoseconds() {
   return std::int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
 }
 
-timespec MonotonicAfter(double seconds) {
-  const std::int64_t at = MonotonicNanoseconds() + static_cast<std::int64_t>(seconds * 1e9);
-  return {static_cast<time_t>(at / 1'000'000'000), static_cast<long>(at % 1'000'000'000)};
+#if defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define ORVEX_UNDER_THREAD_SANITIZER 1
+#endif
+#endif
+#if defined(__SANITIZE_THREAD__)
+#define ORVEX_UNDER_THREAD_SANITIZER 1
+#endif
+
+// Waits for the mutex at most `seconds`, on the steady clock, so that a step
+// of the wall clock neither ends nor stretches the wait. ThreadSanitizer does
+// not know pthread_mutex_clocklock (it would take the unlock that follows for
+// one of a mutex never locked): under it, and only there, the wait runs on
+// the wall clock.
+int LockWithin(pthread_mutex_t& mutex, double seconds) {
+  const auto wait = static_cast<std::int64_t>(seconds * 1e9);
+#ifdef ORVEX_UNDER_THREAD_SANITIZER
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  const std::int64_t at = std::int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec + wait;
+  const timespec deadline{static_cast<time_t>(at / 1'000'000'000),
+                          static_cast<long>(at % 1'000'000'000)};
+  return pthread_mutex_timedlock(&mutex, &deadline);
+#else
+  const std::int64_t at = MonotonicNanoseconds() + wait;
+  const timespec deadline{static_cast<time_t>(at / 1'000'000'000),
+                          static_cast<long>(at % 1'000'000'000)};
+  return pthread_mutex_clocklock(&mutex, CLOCK_MONOTONIC, &deadline);
+#endif
 }
 
 const char* RecordDir() {
@@ -257,8 +283,7 @@ MachineHold HoldCard(const CardPorts& card, double wait_seconds) {
   int outcome = pthread_mutex_trylock(&record->mutex);
   if (outcome == EBUSY) {
     if (SameHoldAsLastGaveUpTo(*record, sharing)) return MachineHold::HeldElsewhere;
-    const timespec deadline = MonotonicAfter(wait_seconds);
-    outcome = pthread_mutex_clocklock(&record->mutex, CLOCK_MONOTONIC, &deadline);
+    outcome = LockWithin(record->mutex, wait_seconds);
     if (outcome == ETIMEDOUT) {
       NoteGaveUp(*record, sharing);
       return MachineHold::HeldElsewhere;
