@@ -18,6 +18,10 @@ extern "C" {
 unsigned char __stdcall DlPortReadPortUchar(unsigned long port);
 void __stdcall DlPortWritePortUchar(unsigned long port, unsigned char value);
 
+/* For the tests: the calling process ends at its `access`-th access to the
+   first card from now, just after it (`after` not 0) or just before. */
+void orvexsim_test_end_at_access(int access, int after);
+
 #ifdef __cplusplus
 }
 #endif

@@ -1,26 +1,34 @@
-// A card's machine-wide record on Windows: a named file mapping (backed by
-// the paging file) holding the holder's identity beside the payload, and a
-// named mutex that keeps the processes apart. A mutex whose owner ended
-// without releasing it is handed to the next waiter as abandoned
-// (WAIT_ABANDONED), which is how a dead holder is noticed.
+// A card's machine-wide record on Windows: a file (in the user's folder for
+// temporary files, or the folder ORVEXPORTIO_RECORD_DIR names) mapped into
+// every process that drives the card, holding the holder's identity beside
+// the payload, and a named mutex that keeps the processes apart. A mutex
+// whose owner ended without releasing it is handed to the next waiter as
+// abandoned (WAIT_ABANDONED). The record is a file, not memory of the paging
+// file, so that it outlives a holder killed while no other process had it
+// open: the next process still finds the line that holder left in flight.
+// A record from before the machine restarted is idle again (its start is
+// noted).
 //
-// Both objects live in the session's namespace (Local\): every process of
-// one logged-on user's session that drives the card takes part, 32-bit and
+// The mutex lives in the session's namespace (Local\): every process of one
+// logged-on user's session that drives the card takes part, 32-bit and
 // 64-bit alike, since the record holds only plain data of fixed width. A
 // service in another session is not kept apart from them.
 //
-// A new mapping is all zero, which is an idle record; its version is written
-// by the first process that takes the lock.
+// A new file is all zero, which is an idle record; its version is written by
+// the first process that takes the lock.
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <span>
+#include <string>
 
 #include "port/machine_wide.h"
 #include "port/platform.h"
@@ -39,11 +47,50 @@ struct Record {
   std::uint32_t size;
   std::int32_t holder_process;  // 0 while nobody holds the card
   std::int64_t held_since_ms;   // GetTickCount64
+  std::uint64_t boot_stamp;     // when the machine started, as BootStamp gives it
   char holder_program[16];
   alignas(16) unsigned char payload[SHARED_PAYLOAD_BYTES];
 };
 
 static_assert(sizeof(Record) == 48 + SHARED_PAYLOAD_BYTES, "one layout for both bitnesses");
+
+// Two readings of when the machine started differ by the clocks' drift;
+// one from before a restart differs by at least the restart's time.
+constexpr std::uint64_t SAME_START_WITHIN = 60;  // seconds
+
+// When the machine started, in seconds since 1601: the time of day less the
+// time since the start.
+std::uint64_t BootStamp() {
+  FILETIME now{};
+  GetSystemTimeAsFileTime(&now);
+  const std::uint64_t now_seconds =
+      ((std::uint64_t{now.dwHighDateTime} << 32) | now.dwLowDateTime) / 10'000'000;
+  return now_seconds - GetTickCount64() / 1000;
+}
+
+bool FromThisStart(const Record& record) {
+  const std::uint64_t now = BootStamp();
+  const std::uint64_t then = record.boot_stamp;
+  return (then > now ? then - now : now - then) <= SAME_START_WITHIN;
+}
+
+// The record's file: in ORVEXPORTIO_RECORD_DIR, else the user's folder for
+// temporary files.
+std::wstring RecordPath(const char* name) {
+  std::wstring path;
+  std::array<char, MAX_PATH> chosen{};
+  const DWORD length = GetEnvironmentVariableA("ORVEXPORTIO_RECORD_DIR", chosen.data(), MAX_PATH);
+  if (length > 0 && length < MAX_PATH) {
+    for (DWORD index = 0; index < length; ++index) path += static_cast<wchar_t>(chosen[index]);
+    path += L'\\';
+  } else {
+    std::array<wchar_t, MAX_PATH + 1> temporary{};
+    path.assign(temporary.data(), GetTempPathW(MAX_PATH + 1, temporary.data()));
+  }
+  path += L"orvexportio-";
+  for (const char* at = name; *at != '\0'; ++at) path += static_cast<wchar_t>(*at);
+  return path + L".record";
+}
 
 enum Problem : int {
   NONE = 0,
@@ -55,7 +102,8 @@ enum Problem : int {
 
 constexpr std::array<const char*, 5> PROBLEM_TEXTS = {
     nullptr,
-    "its record (a named file mapping and mutex of this session) could not be made or opened",
+    "its record (a file in the folder for temporary files, or ORVEXPORTIO_RECORD_DIR, and a "
+    "mutex of this session) could not be made or opened",
     "its record was made by another version of the library",
     "its record's lock could not be taken",
     "no other process can reach this card",
@@ -110,19 +158,25 @@ Record* RecordOf(const CardPorts& card) {
   WideName("Local\\orvexportio-", name, "", mapping_name);
   WideName("Local\\orvexportio-", name, "-lock", mutex_name);
   HANDLE mutex = CreateMutexW(nullptr, FALSE, mutex_name.data());
-  HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                                      sizeof(Record), mapping_name.data());
+  const HANDLE file = CreateFileW(RecordPath(name).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE mapping = file != INVALID_HANDLE_VALUE
+                       ? CreateFileMappingW(file, nullptr, PAGE_READWRITE, 0, sizeof(Record),
+                                            mapping_name.data())
+                       : nullptr;
   void* view = mapping != nullptr
                    ? MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(Record))
                    : nullptr;
+  // The view keeps the mapping and the file; their handles are not needed.
+  if (mapping != nullptr) CloseHandle(mapping);
+  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
   if (mutex == nullptr || view == nullptr) {
     if (mutex != nullptr) CloseHandle(mutex);
-    if (mapping != nullptr) CloseHandle(mapping);
+    if (view != nullptr) UnmapViewOfFile(view);
     sharing.problem.store(CANNOT_OPEN, std::memory_order_release);
     return nullptr;
   }
-  // The view keeps the mapping; the handle to it is not needed any more.
-  CloseHandle(mapping);
   void* expected = nullptr;
   if (!sharing.lock.compare_exchange_strong(expected, mutex, std::memory_order_acq_rel)) {
     CloseHandle(mutex);
@@ -137,7 +191,10 @@ Record* RecordOf(const CardPorts& card) {
 
 // With the lock held: a record of this layout, written so by the first holder.
 bool HasThisLayout(Record& record) {
-  if (record.magic == 0) {
+  if (record.magic == 0 || (record.magic == RECORD_MAGIC && !FromThisStart(record))) {
+    // New, or from before the machine restarted: nothing is in flight.
+    std::fill(std::begin(record.payload), std::end(record.payload), 0);
+    record.boot_stamp = BootStamp();
     record.version = RECORD_VERSION;
     record.size = sizeof(Record);
     record.magic = RECORD_MAGIC;
