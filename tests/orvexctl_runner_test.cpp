@@ -41,7 +41,11 @@ const orvexctl::LibraryExports kLinked = LinkedExports();
 std::vector<Invocation> Invocations(std::vector<std::string_view> arguments) {
   orvexctl::ParsedArguments parsed = orvexctl::ParseArguments(arguments);
   EXPECT_TRUE(parsed.request) << parsed.error;
-  return parsed.request ? parsed.request->invocations : std::vector<Invocation>{};
+  if (!parsed.request) return {};
+  const auto refusal =
+      orvexctl::ChooseValues({&::orvex_count_of, &::orvex_value_for_count}, *parsed.request);
+  EXPECT_FALSE(refusal) << *refusal;
+  return parsed.request->invocations;
 }
 
 Outcome RunOne(std::vector<std::string_view> arguments) {
