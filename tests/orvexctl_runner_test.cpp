@@ -151,7 +151,7 @@ TEST_F(OrvexctlRunnerTest, SetupCountsAsDeliveredOnceItsFirstLineWent) {
   SetFaults({.dies_after_bytes = 8});  // "1FI11\r" and two bytes of the next line
   const Outcome outcome = RunOne({"rt", "1"});
   EXPECT_TRUE(outcome.succeeded);
-  EXPECT_EQ(Received(), Lines{"1FI11\r"});
+  EXPECT_EQ(Received(), FirstLines(kAxis1SetupLines, 1));
 }
 
 TEST_F(OrvexctlRunnerTest, PositionWithoutANumberIsAFailureNotTheErrorValue) {

@@ -24,6 +24,8 @@ from pathlib import Path
 
 import orvexportio
 
+from setup_lines import AXIS_2_SETUP_LINES, BOTH_AXES_SETUP_LINES
+
 
 def ports_out_of_reach():
     """True where the card build can only see an empty bus, as on a machine
@@ -160,8 +162,7 @@ class RawLayerTest(SimulatedTest):
     def test_received_lines_carry_their_controller_times(self):
         self.assertEqual(self.library.RT(2), 1)
         received = self.simulator.lines()
-        self.assertEqual([text for text, _ in received],
-                         ["2FI11\r", "2VA1000;AC50000\r", "2FM3\r", "2DH\r"])
+        self.assertEqual([text for text, _ in received], AXIS_2_SETUP_LINES)
         times = [when for _, when in received]
         self.assertLess(times[1] - times[0], 0.005)
         self.assertGreaterEqual(times[2] - times[1], 0.050)
@@ -218,8 +219,7 @@ class ControllerTest(SimulatedTest):
         controller.go_home(1)
         controller.stop(0)
         lines = self.lines()
-        self.assertEqual(lines[:8], ["1FI11\r", "1VA1000;AC50000\r", "1FM03\r", "1DH\r",
-                                     "2FI11\r", "2VA1000;AC50000\r", "2FM03\r", "2DH\r"])
+        self.assertEqual(lines[:8], BOTH_AXES_SETUP_LINES)
         self.assertEqual(lines[8:16], ["1TP\r", "1DH\r", "2DH\r", "1VA2500\r", "2VA2500\r",
                                        "1PA 250\r", "2PR -75\r", "TS\r"])
         self.assertEqual(lines[16], "1TP\r")  # is_at_rest's 0 is checked for an answer
