@@ -70,8 +70,7 @@ std::optional<orvex_card*> OpenCard(const BoundLibrary& bound, const Request& re
   const unsigned base = *request.base;
   const std::string named = "--base " + request.base_text;
   if (const char* conflict = bound.card.orvex_base_conflict(base)) {
-    std::cerr << "orvexctl: " << named << " is refused: " << ConflictText(conflict)
-              << " (orvexctl --help lists the commands)\n";
+    std::cerr << "orvexctl: " << named << " is refused: " << ConflictText(conflict) << '\n';
     return std::nullopt;
   }
   if (bound.virtual_controller && bound.virtual_controller->add_card(base) != 1) {
