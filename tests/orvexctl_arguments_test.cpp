@@ -2,20 +2,41 @@
 // come before anything is sent.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "arguments.h"
 #include "commands.h"
 #include "commands/conversion.h"
+#include "library.h"
+#include "orvexportio.h"
 
 namespace orvexctl {
 namespace {
 
+// The arguments as orvexctl takes them: read, then their values chosen by
+// the library's conversion (here the one linked in).
 ParsedArguments Parse(std::vector<std::string_view> arguments) {
-  return ParseArguments(arguments);
+  ParsedArguments parsed = ParseArguments(arguments);
+  if (!parsed.request) return parsed;
+  if (auto refusal = ChooseValues({&::orvex_count_of, &::orvex_value_for_count}, *parsed.request)) {
+    return {std::nullopt, *refusal};
+  }
+  return parsed;
+}
+
+std::vector<std::string> Split(std::string_view joined) {
+  std::vector<std::string> names;
+  for (std::size_t start = 0; start <= joined.size();) {
+    const std::size_t comma = std::min(joined.find(',', start), joined.size());
+    names.emplace_back(joined.substr(start, comma - start));
+    start = comma + 1;
+  }
+  return names;
 }
 
 // The count the library itself makes of an invocation's value.
@@ -152,6 +173,41 @@ TEST(OrvexctlArguments, BadArgumentsAreRefusedWithOneLine) {
     EXPECT_FALSE(parsed.request);
     EXPECT_NE(parsed.error.find(refusal.error), std::string::npos) << parsed.error;
     EXPECT_EQ(parsed.error.find('\n'), std::string::npos);
+  }
+}
+
+TEST(OrvexctlArguments, BaseIsWrittenAsTheLibrarysSettingIs) {
+  const std::pair<std::string_view, unsigned> accepted[] = {
+      {"0x300", 0x300}, {"0X2a0", 0x2A0}, {"0x0340", 0x340}, {"0x3F8", 0x3F8}};
+  for (const auto& [text, base] : accepted) {
+    const ParsedArguments parsed = Parse({"--base", text, "ok"});
+    ASSERT_TRUE(parsed.request) << text << ": " << parsed.error;
+    EXPECT_EQ(parsed.request->base, base) << text;  // where a card may sit, the library judges
+  }
+  EXPECT_FALSE(Parse({"ok"}).request->base);
+  for (const std::string_view text : {"300", "0x", "0x00340", "", "0x3g0", "-0x300"}) {
+    const ParsedArguments parsed = Parse({"--base", text, "ok"});
+    EXPECT_FALSE(parsed.request) << text;
+    EXPECT_NE(parsed.error.find("is not a base written in hexadecimal with 0x"), std::string::npos)
+        << parsed.error;
+  }
+  EXPECT_EQ(Parse({"--base"}).error, "--base needs a BASE, such as 0x300");
+}
+
+// The functions orvexctl looks up are those cmake/Exports.cmake lists.
+TEST(OrvexctlArguments, FunctionsLookedUpAreThoseTheLibrariesExport) {
+  std::vector<std::string> eleven;
+  for (const CommandSpec& command : Commands()) {
+    if (!command.function.empty()) eleven.emplace_back(command.function);
+  }
+  EXPECT_EQ(eleven, Split(ORVEX_ELEVEN_EXPORTS));
+  const std::vector<std::string> library = Split(ORVEX_LIBRARY_EXPORT_TABLE);
+  for (const std::string& name : CardExports::Names()) {
+    EXPECT_NE(std::find(library.begin(), library.end(), name), library.end()) << name;
+  }
+  const std::vector<std::string> simulated = Split(ORVEX_SIM_LIBRARY_EXPORT_TABLE);
+  for (const std::string& name : VirtualControllerNames()) {
+    EXPECT_NE(std::find(simulated.begin(), simulated.end(), name), simulated.end()) << name;
   }
 }
 

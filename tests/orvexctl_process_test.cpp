@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -28,6 +29,7 @@
 #include "orvexportio.h"
 #include "port_diagnosis.h"
 #include "setup_lines.h"
+#include "shared_memory.h"
 #include "trace.h"
 
 extern char** environ;
@@ -215,6 +217,79 @@ TEST(OrvexctlProgram, BadArgumentsExitTwoBeforeAnythingIsSent) {
     EXPECT_TRUE(run.err.starts_with("orvexctl: ")) << run.err;
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
   }
+}
+
+// A second card, by its base: orvexctl puts a virtual card there, and the
+// trace, which follows that card alone, shows every line reaching it.
+TEST(OrvexctlProgram, BaseDrivesTheCardThere) {
+  const Finished run =
+      Orvexctl({"--simulate", "--fast", "--trace", "--base", "0x300", "ma", "1", "2.5", "tp", "2"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  const std::vector<TracedCommand> traced = ParseTrace(run.out);
+  ASSERT_EQ(traced.size(), 2U) << run.out;
+  EXPECT_EQ(traced[0].wire, Wire{R"(1PA 250\r)"});
+  EXPECT_EQ(traced[1].wire, Wire{R"(2TP\r)"});
+  EXPECT_EQ(traced[1].result, "0");
+}
+
+// Sets an environment variable for the life of a test.
+class ScopedVariable {
+ public:
+  ScopedVariable(const char* name, const std::string& value) : name_(name) {
+    setenv(name, value.c_str(), 1);
+  }
+  ~ScopedVariable() { unsetenv(name_); }
+  ScopedVariable(const ScopedVariable&) = delete;
+  ScopedVariable& operator=(const ScopedVariable&) = delete;
+
+ private:
+  const char* name_;
+};
+
+TEST(OrvexctlProgram, RefusedBasesExitTwoSayingWhatTheyWouldHit) {
+  struct Case {
+    std::vector<std::string> arguments;
+    std::string base_setting;  // ORVEXPORTIO_BASE, when not empty
+    std::string said;
+  };
+  const Case cases[] = {
+      {{"--simulate", "--base", "0x3F8", "ok"},
+       "",
+       "--base 0x3F8 is refused: the card's registers would overlap the first serial port (COM1)"},
+      {{"--simulate", "--base", "0x341", "ok"}, "", "no virtual card may sit there"},
+      {{"--simulate", "ok"},
+       "0x3F8",
+       "ORVEXPORTIO_BASE=0x3F8 puts the card's registers on the first serial port (COM1)"},
+  };
+  for (const Case& refused : cases) {
+    std::optional<ScopedVariable> setting;
+    if (!refused.base_setting.empty()) setting.emplace("ORVEXPORTIO_BASE", refused.base_setting);
+    const Finished run = Orvexctl(refused.arguments);
+    EXPECT_EQ(run.status, 2) << run.err;
+    EXPECT_EQ(run.out, "");
+    EXPECT_NE(run.err.find(refused.said), std::string::npos) << run.err;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+  }
+}
+
+// A bus of one process keeps no record of who holds a card; a shared one does.
+TEST(OrvexctlProgram, HolderNamesNobodyOrWhyProcessesAreNotKeptApart) {
+  const Finished alone = Orvexctl({"--simulate", "holder"});
+  EXPECT_EQ(alone.status, 1);
+  EXPECT_EQ(alone.out, "not kept apart\n");
+  EXPECT_NE(alone.err.find("likely cause: the virtual bus belongs to this process alone"),
+            std::string::npos)
+      << alone.err;
+
+  const std::string bus = "orvexctl-holder-" + std::to_string(getpid());
+  Finished shared;
+  {
+    const ScopedVariable sharing("ORVEXPORTIO_SIM_SHARED", bus);
+    shared = Orvexctl({"--simulate", "--base", "0x300", "holder"});
+  }
+  (void)orvex::sim::RemoveSharedBus(bus);
+  EXPECT_EQ(shared.status, 0) << shared.err;
+  EXPECT_EQ(shared.out, "not held\n");
 }
 
 // Ctrl-C as the terminal delivers it, once the trace shows that ws has begun

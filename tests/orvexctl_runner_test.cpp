@@ -41,7 +41,11 @@ const orvexctl::LibraryExports kLinked = LinkedExports();
 std::vector<Invocation> Invocations(std::vector<std::string_view> arguments) {
   orvexctl::ParsedArguments parsed = orvexctl::ParseArguments(arguments);
   EXPECT_TRUE(parsed.request) << parsed.error;
-  return parsed.request ? parsed.request->invocations : std::vector<Invocation>{};
+  if (!parsed.request) return {};
+  const auto refusal =
+      orvexctl::ChooseValues({&::orvex_count_of, &::orvex_value_for_count}, *parsed.request);
+  EXPECT_FALSE(refusal) << *refusal;
+  return parsed.request->invocations;
 }
 
 Outcome RunOne(std::vector<std::string_view> arguments) {
@@ -147,7 +151,7 @@ TEST_F(OrvexctlRunnerTest, SetupCountsAsDeliveredOnceItsFirstLineWent) {
   SetFaults({.dies_after_bytes = 8});  // "1FI11\r" and two bytes of the next line
   const Outcome outcome = RunOne({"rt", "1"});
   EXPECT_TRUE(outcome.succeeded);
-  EXPECT_EQ(Received(), Lines{"1FI11\r"});
+  EXPECT_EQ(Received(), FirstLines(kAxis1SetupLines, 1));
 }
 
 TEST_F(OrvexctlRunnerTest, PositionWithoutANumberIsAFailureNotTheErrorValue) {

@@ -24,6 +24,17 @@ inline std::vector<std::string> FirstLines(const std::vector<std::string>& lines
   return {lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(count)};
 }
 
+// `lines` with `between` sent between each two of them.
+inline std::vector<std::string> Interleaved(const std::vector<std::string>& lines,
+                                            const std::string& between) {
+  std::vector<std::string> interleaved;
+  for (const std::string& line : lines) {
+    if (!interleaved.empty()) interleaved.push_back(between);
+    interleaved.push_back(line);
+  }
+  return interleaved;
+}
+
 // `first`, then `then`.
 inline std::vector<std::string> Followed(std::vector<std::string> first,
                                          const std::vector<std::string>& then) {

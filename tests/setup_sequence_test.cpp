@@ -48,6 +48,15 @@ class SetupSequenceTest : public VirtualControllerTest {
   }
 };
 
+// Each line with whether a pause came before it.
+std::vector<Step> Paced(const std::vector<std::string>& lines, const std::vector<bool>& paused) {
+  std::vector<Step> steps;
+  for (std::size_t index = 0; index < lines.size(); ++index) {
+    steps.push_back({lines[index], paused[index]});
+  }
+  return steps;
+}
+
 struct ColumnCase {
   signed char axis;
   std::vector<Step> steps;
@@ -56,22 +65,9 @@ struct ColumnCase {
 
 TEST_F(SetupSequenceTest, EachColumnSendsItsLinesWithItsPauses) {
   const ColumnCase columns[] = {
-      {1,
-       {{"1FI11\r", false}, {"1VA1000;AC50000\r", true}, {"1FM3\r", true}, {"1DH\r", true}},
-       150'000},
-      {2,
-       {{"2FI11\r", false}, {"2VA1000;AC50000\r", false}, {"2FM3\r", true}, {"2DH\r", true}},
-       100'000},
-      {0,
-       {{"1FI11\r", false},
-        {"1VA1000;AC50000\r", false},
-        {"1FM03\r", true},
-        {"1DH\r", true},
-        {"2FI11\r", true},
-        {"2VA1000;AC50000\r", true},
-        {"2FM03\r", true},
-        {"2DH\r", true}},
-       300'000},
+      {1, Paced(kAxis1SetupLines, {false, true, true, true}), 150'000},
+      {2, Paced(kAxis2SetupLines, {false, false, true, true}), 100'000},
+      {0, Paced(kBothAxesSetupLines, {false, false, true, true, true, true, true, true}), 300'000},
   };
   for (const ColumnCase& column : columns) {
     controller().Reset();

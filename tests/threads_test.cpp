@@ -14,23 +14,17 @@
 #include <mutex>
 #include <optional>
 #include <ostream>
-#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "line_grammar.h"
 #include "orvexportio.h"
+#include "setup_lines.h"
 #include "virtual_controller_fixture.h"
 
 namespace orvex::testing {
 namespace {
-
-// Every line this library sends, and nothing else.
-bool IsWellFormedLine(const std::string& line) {
-  static const std::regex kLine(
-      "[12]P[AR] -?[0-9]+\r|[12]VA[0-9]+\r|[12](ST|DH|TP|FI11|FM3|FM03|VA1000;AC50000)\r|TS\r");
-  return std::regex_match(line, kLine);
-}
 
 // The reply to "TS" as MT with an axis code of none of the axes returns it:
 // the status byte on 0x40, a carriage return and a line feed.
@@ -151,8 +145,7 @@ TEST_F(ThreadsTest, SetUpSequenceLetsOtherLinesThroughDuringItsPauses) {
   EXPECT_EQ(RT(1), 1);
   controller().SetPauseObserver(nullptr);
   EXPECT_EQ(stops_during_pauses, 3);
-  EXPECT_EQ(Received(),
-            (Lines{"1FI11\r", "2ST\r", "1VA1000;AC50000\r", "2ST\r", "1FM3\r", "2ST\r", "1DH\r"}));
+  EXPECT_EQ(Received(), Interleaved(kAxis1SetupLines, "2ST\r"));
 }
 
 // Lines as the controller took them, each with the thread that carried it.

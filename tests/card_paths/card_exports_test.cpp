@@ -10,6 +10,7 @@
 
 #include "child_process.h"
 #include "orvexportio.h"
+#include "setup_lines.h"
 
 namespace orvex::card_paths {
 namespace {
@@ -40,12 +41,8 @@ std::vector<ExportCall> ExportCalls() {
       {"OK()", [] { return OK(); }, 1, {"1TP\r"}},
       {"MT(0)", [] { return MT(0); }, 1, {"TS\r"}},
       {"WS(2)", [] { return WS(2); }, 1, {"TS\r"}},
-      {"RT(2)", [] { return RT(2); }, 1, {"2FI11\r", "2VA1000;AC50000\r", "2FM3\r", "2DH\r"}},
-      {"RT(0)",
-       [] { return RT(0); },
-       1,
-       {"1FI11\r", "1VA1000;AC50000\r", "1FM03\r", "1DH\r", "2FI11\r", "2VA1000;AC50000\r",
-        "2FM03\r", "2DH\r"}},
+      {"RT(2)", [] { return RT(2); }, 1, kAxis2SetupLines},
+      {"RT(0)", [] { return RT(0); }, 1, kBothAxesSetupLines},
       {"MA(3, 1.0)", [] { return MA(3, 1.0F); }, 3, {}},
       {"ST(-1)", [] { return ST(-1); }, -1, {}},
       {"TP(0)", [] { return TP(0); }, kPositionError, {}},
@@ -185,7 +182,7 @@ std::vector<WorstCase> WorstCases() {
        {.dies_after_bytes = 1},
        0,
        100'000 + kMissedWindow,
-       {"2FI11\r", "2VA1000;AC50000\r", "2FM3\r", "2DH\r"}},
+       kAxis2SetupLines},
       {"TP(2), reply never ends",
        [] { return TP(2); },
        {.endless_reply = true},

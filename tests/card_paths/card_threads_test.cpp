@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <atomic>
 #include <mutex>
-#include <regex>
 #include <set>
 #include <string>
 #include <thread>
@@ -17,6 +16,7 @@
 #include <vector>
 
 #include "child_process.h"
+#include "line_grammar.h"
 #include "orvexportio.h"
 
 namespace orvex::card_paths {
@@ -148,13 +148,6 @@ TEST_P(CardThreadsTest, EachThreadAsksOncePerCardForExactlyItsRegisters) {
     EXPECT_EQ(sim::TheBus().CardAt(kSecondBase)->LineTexts(),
               (Lines{"2ST\r", "1DH\r", "2ST\r", "1DH\r"}));
   });
-}
-
-// Every line this library sends, and nothing else.
-bool IsWellFormedLine(const std::string& line) {
-  static const std::regex kLine(
-      "[12]P[AR] -?[0-9]+\r|[12]VA[0-9]+\r|[12](ST|DH|TP|FI11|FM3|FM03|VA1000;AC50000)\r|TS\r");
-  return std::regex_match(line, kLine);
 }
 
 bool HostLoop(int thread, int rounds) {

@@ -33,6 +33,50 @@ public static class OrvexportioTest
               string.Format("{0} sends {1} (got {2})", call, Shown(lines), Shown(received)));
     }
 
+    // Whether `run` throws an exception of type T whose message holds `named`.
+    static bool Throws<T>(Action run, string named) where T : Exception
+    {
+        try
+        {
+            run();
+        }
+        catch (T thrown)
+        {
+            return thrown.Message.Contains(named);
+        }
+        return false;
+    }
+
+    // A card at another base, through the card API: its lines reach that card
+    // alone; a base over a standard PC device is refused, naming it.
+    static void SecondCard()
+    {
+        const uint second = 0x300;
+        VirtualController.orvexsim_reset();
+        Check(VirtualController.orvexsim_add_card(second) == 1, "a virtual card is put at 0x300");
+        VirtualController.orvexsim_card_reset(second);
+        using (var card = new Card(second))
+        {
+            card.MoveTo(1, 2.5f);
+            Check(card.Position(2) == 0.0f && card.IsAtRest(2), "the card at 0x300 answers");
+        }
+        string[] lines = VirtualController.Lines(second);
+        Check(lines.SequenceEqual(new[] { "1PA 250\r", "2TP\r", "TS\r" }),
+              "the card at 0x300 received " + Shown(lines));
+        Check(VirtualController.Lines().Length == 0, "the first card received nothing");
+        Check(Throws<ArgumentException>(() => new Card(0x3F8), "the first serial port (COM1)"),
+              "new Card(0x3F8) is refused, naming the first serial port");
+        Check(Throws<TimeoutException>(() => new Card(0x310).Stop(1), "did not answer"),
+              "a card where the bus has none times out");
+        Check(Throws<ArgumentException>(() => new Card(second).MoveTo(1, float.NaN), "nothing was sent"),
+              "a value that is not finite is refused");
+        var closed = new Card(second);
+        closed.Dispose();
+        Check(Throws<ObjectDisposedException>(() => closed.Stop(1), "Card"),
+              "a disposed card is not used");
+        Check(VirtualController.Lines(second).Length == 3, "nothing more reached the card at 0x300");
+    }
+
     public static int Main()
     {
         Expect("MA(0, 2.5)", () => Controller.MA(0, 2.5f), 1, "1PA 250\r", "2PA 250\r");
@@ -64,6 +108,8 @@ public static class OrvexportioTest
         Check(VirtualController.Line(count - 1) == "1TP\r", "the last line is \"1TP\\r\"");
         Check(VirtualController.Line(count) == null && VirtualController.Line(-1) == null,
               "no line past the last or before the first");
+
+        SecondCard();
 
         Console.WriteLine("{0} failed", failures);
         return failures == 0 ? 0 : 1;

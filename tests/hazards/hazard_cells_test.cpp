@@ -22,6 +22,7 @@
 
 #include "hazard_bus.h"
 #include "orvexportio.h"
+#include "setup_lines.h"
 
 namespace orvex::hazards {
 namespace {
@@ -252,7 +253,8 @@ std::string CancelInSetUpPause() {
 // On the empty bus the cancellation lands in the first line's window.
 std::string CancelInSetUpLine() {
   Failures failures;
-  const bool watched = CancelSenderOf("1VA1000;AC50000\r");
+  const std::string& second_line = orvex::kAxis1SetupLines[1];
+  const bool watched = CancelSenderOf(second_line.c_str());
   Hosts hosts;
   HostThread& setting_up = Start(hosts, SetUpAxis1Round);
   if (!watched) {
@@ -262,9 +264,11 @@ std::string CancelInSetUpLine() {
   failures.Add(JoinWithin(setting_up.id, 5s), "the thread cancelled in RT did not leave");
   if (watched) {
     (void)CancelSenderOf(nullptr);
-    failures.Add(TimesReceived("1FI11\r") == 1 && TimesReceived("1VA1000;AC50000\r") == 1,
+    failures.Add(TimesReceived(orvex::kAxis1SetupLines[0].c_str()) == 1 &&
+                     TimesReceived(second_line.c_str()) == 1,
                  "RT's first two lines did not arrive once each");
-    failures.Add(TimesReceived("1FM3\r") == 0, "RT went on after its cancellation");
+    failures.Add(TimesReceived(orvex::kAxis1SetupLines[2].c_str()) == 0,
+                 "RT went on after its cancellation");
   }
   return Finish(failures);
 }

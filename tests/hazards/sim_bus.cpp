@@ -10,13 +10,13 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <regex>
 #include <span>
 #include <string>
 #include <thread>
 #include <utility>
 
 #include "hazard_bus.h"
+#include "line_grammar.h"
 #include "orvexportio.h"
 #include "port/platform.h"
 #include "virtual_bus.h"
@@ -32,9 +32,7 @@ void PassCancellationPoint() {
 }
 
 bool IsLineOfThisLibrary(const std::string& line) {
-  static const std::regex kLine(
-      "[12]P[AR] -?[0-9]+\r|[12]VA[0-9]+\r|[12](ST|DH|TP|FI11|FM3|FM03|VA1000;AC50000)\r|TS\r");
-  return std::regex_match(line, kLine);
+  return orvex::IsWellFormedLine(line);
 }
 
 }  // namespace

@@ -32,7 +32,12 @@ orvex_tango_test(tango.device ${clean_environment} ORVEXPORTIO_SIM_CLOCK=real
 orvex_tango_test(tango.server_process ${clean_environment} ORVEXPORTIO_SIM_CLOCK=real
   ORVEX_TEST_TANGO_SERVER=${venv}/bin/orvexportio-tango
   ${venv_python} -m unittest -v test_tango_server_process)
-set_tests_properties(tango.device tango.server_process PROPERTIES FIXTURES_REQUIRED python_venv)
+# Several cards in one server process, each in a MultiDeviceTestContext of
+# its own process (PyTango runs one context per process).
+orvex_tango_test(tango.cards ${clean_environment} ORVEXPORTIO_SIM_CLOCK=real
+  ${venv_python} -m unittest -v test_tango_cards)
+set_tests_properties(tango.device tango.server_process tango.cards PROPERTIES
+  FIXTURES_REQUIRED python_venv)
 
 # The orvexportio-tango that cmake --install put in bin/.
 if(DEFINED install_test_dir AND NOT WIN32)

@@ -24,6 +24,8 @@ from pathlib import Path
 
 import orvexportio
 
+from setup_lines import AXIS_2_SETUP_LINES, BOTH_AXES_SETUP_LINES
+
 
 def ports_out_of_reach():
     """True where the card build can only see an empty bus, as on a machine
@@ -71,6 +73,16 @@ class PackageTest(unittest.TestCase):
     def test_logger_stays_quiet_until_configured(self):
         logger = logging.getLogger("orvexportio")
         self.assertTrue(any(isinstance(h, logging.NullHandler) for h in logger.handlers))
+
+    def test_error_codes_are_the_headers(self):
+        from orvexportio import _constants
+        header = Path(os.environ["ORVEX_TEST_HEADER"]).read_text()
+        defined = dict(re.findall(r"^#define ORVEX_(SUCCESS|ERROR_\w+) +\(?(-?[0-9]+)\)?$",
+                                  header, re.M))
+        self.assertGreater(len(defined), 10)
+        for name, value in defined.items():
+            with self.subTest(name=name):
+                self.assertEqual(getattr(_constants, name), int(value))
 
     def test_constants_are_the_headers(self):
         from orvexportio import _constants
@@ -150,8 +162,7 @@ class RawLayerTest(SimulatedTest):
     def test_received_lines_carry_their_controller_times(self):
         self.assertEqual(self.library.RT(2), 1)
         received = self.simulator.lines()
-        self.assertEqual([text for text, _ in received],
-                         ["2FI11\r", "2VA1000;AC50000\r", "2FM3\r", "2DH\r"])
+        self.assertEqual([text for text, _ in received], AXIS_2_SETUP_LINES)
         times = [when for _, when in received]
         self.assertLess(times[1] - times[0], 0.005)
         self.assertGreaterEqual(times[2] - times[1], 0.050)
@@ -208,8 +219,7 @@ class ControllerTest(SimulatedTest):
         controller.go_home(1)
         controller.stop(0)
         lines = self.lines()
-        self.assertEqual(lines[:8], ["1FI11\r", "1VA1000;AC50000\r", "1FM03\r", "1DH\r",
-                                     "2FI11\r", "2VA1000;AC50000\r", "2FM03\r", "2DH\r"])
+        self.assertEqual(lines[:8], BOTH_AXES_SETUP_LINES)
         self.assertEqual(lines[8:16], ["1TP\r", "1DH\r", "2DH\r", "1VA2500\r", "2VA2500\r",
                                        "1PA 250\r", "2PR -75\r", "TS\r"])
         self.assertEqual(lines[16], "1TP\r")  # is_at_rest's 0 is checked for an answer
@@ -353,6 +363,92 @@ class ControllerTest(SimulatedTest):
         self.assertIn("virtual controller", self.controller.diagnose())
 
 
+SECOND_CARD = 0x300
+
+
+class SecondCardTest(SimulatedTest):
+    """A card opened by its base, beside the card of the eleven functions."""
+
+    def setUp(self):
+        super().setUp()
+        self.second = orvexportio.Controller(self.library, base=SECOND_CARD)
+        self.second_card = self.simulator.card(SECOND_CARD)
+        self.second_card.reset()
+
+    def second_lines(self):
+        return [text for text, _ in self.second_card.lines()]
+
+    def test_each_card_takes_only_its_own_lines(self):
+        again = orvexportio.Controller(simulated=True, base=SECOND_CARD)  # the same card
+        self.second.move_to(1, 0.29)  # the nearest hundredth, through the card API too
+        orvexportio.Controller(self.library).move_to(2, 2.5)
+        again.set_speed(2, 0.01)
+        self.assertEqual(self.second.position(1), 0.0)
+        self.assertEqual(self.second_lines(), ["1PA 29\r", "2VA1\r", "1TP\r"])
+        self.assertEqual(self.lines(), ["2PA 250\r"])
+        self.assertEqual((self.second.base, orvexportio.Controller(self.library).base),
+                         (SECOND_CARD, None))
+
+    def test_a_refused_base_names_the_device_and_nothing_is_put_on_the_bus(self):
+        cases = [(0x3F8, ValueError, "the first serial port (COM1)"),
+                 (0x400, ValueError, "outside 0x100-0x3FE"),
+                 (0x341, ValueError, "another card"),  # over the first card's registers
+                 (-1, ValueError, "not a port address"),
+                 ("0x300", TypeError, "integer"),
+                 (True, TypeError, "bool")]
+        for base, error, named in cases:
+            with self.subTest(base=base):
+                with self.assertRaisesRegex(error, re.escape(named)):
+                    orvexportio.Controller(self.library, base=base)
+        self.assertEqual(self.lines(), [])
+
+    def test_the_card_apis_results_become_the_packages_exceptions(self):
+        self.second_card.fault_silent()
+        with self.assertRaises(orvexportio.ControllerTimeout):
+            self.second.stop(1)
+        with self.assertRaises(orvexportio.ControllerTimeout):
+            self.second.is_at_rest(0)
+        self.assertFalse(self.second.answers())
+        self.second_card.clear_faults()
+        self.second_card.queue_reply(b"none\r\n")
+        with self.assertRaises(orvexportio.OrvexError) as unnumbered:
+            self.second.position(2)
+        self.assertNotIsInstance(unnumbered.exception, TimeoutError)  # it did answer
+        # A speed the eleven would send unsigned, which the card API refuses.
+        with self.assertRaisesRegex(ValueError, "nothing was sent"):
+            self.second.set_speed(1, 30000000.0)
+        self.assertEqual(self.second_lines(), ["2TP\r"])
+        self.assertEqual(self.lines(), [])
+
+    def test_holder_on_a_bus_that_keeps_processes_apart_or_not(self):
+        with self.assertRaisesRegex(orvexportio.OrvexError, "not kept apart"):
+            self.second.holder()  # a bus of this process alone keeps no record
+        print(run_in_child(self, "scenario_holder_on_a_shared_bus").strip(), end=" ... ",
+              file=sys.stderr)
+
+
+def scenario_holder_on_a_shared_bus():
+    name = f"python-test-{os.getpid()}"
+    library = orvexportio.Library(simulated=True)
+    try:
+        library.virtual_controller.share("no spaces")
+        raise AssertionError("a name with a space was taken")
+    except ValueError:
+        pass
+    records = Path(os.environ.get("ORVEXPORTIO_RECORD_DIR", "/dev/shm"))
+    try:
+        library.virtual_controller.share(name)
+        controller = orvexportio.Controller(library, base=SECOND_CARD)
+        assert controller.holder() is None  # held by nobody between exchanges
+        controller.stop(2)
+        assert library.virtual_controller.card(SECOND_CARD).lines()[-1][0] == "2ST\r"
+        print("holder: not held")
+    finally:
+        (Path("/dev/shm") / f"orvexportio-sim-{name}").unlink(missing_ok=True)
+        for record in records.glob(f"orvexportio-sim-{name}-*"):
+            record.unlink()
+
+
 def slow_move_on_axis_1():
     """A controller whose axis 1 is on a move so slow that it lasts, whether
     the virtual controller's clock runs in real time or only as the ports are
@@ -406,17 +502,23 @@ def scenario_interrupt():
     print(f"Ctrl-C took {latency * 1000:.1f} ms")
 
 
+def run_in_child(test, scenario):
+    """Runs scenario() of this module in a child process with a time limit;
+    its standard output."""
+    run = subprocess.run([sys.executable, "-c", f"import test_orvexportio; "
+                          f"test_orvexportio.{scenario}()"],
+                         cwd=Path(__file__).resolve().parent, capture_output=True,
+                         text=True, timeout=60, check=False)
+    test.assertEqual(run.returncode, 0, run.stdout + run.stderr)
+    return run.stdout
+
+
 class WaitTest(unittest.TestCase):
     """The wait on a long move, each case in a child process of its own with a
     time limit, so that a wait that does not end fails its case only."""
 
     def in_child(self, scenario):
-        run = subprocess.run([sys.executable, "-c", f"import test_orvexportio; "
-                              f"test_orvexportio.{scenario}()"],
-                             cwd=Path(__file__).resolve().parent, capture_output=True,
-                             text=True, timeout=60, check=False)
-        self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
-        return run.stdout
+        return run_in_child(self, scenario)
 
     def test_timeout_raises_controller_timeout_and_the_axis_moves_on(self):
         self.in_child("scenario_timeout")

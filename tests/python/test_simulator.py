@@ -112,6 +112,21 @@ class FaultsTest(VirtualControllerTest):
         self.assertEqual(self.controller.position(1), 0.0)  # the controller's own again
         self.assertEqual(self.simulator.protocol_errors(), 0)
 
+    def test_a_card_at_another_base_has_faults_and_axes_of_its_own(self):
+        second = self.simulator.card(0x300)
+        second.reset()
+        second.fault_silent()
+        on_second = orvexportio.Controller(self.library, base=0x300)
+        with self.assertRaises(ControllerTimeout):
+            on_second.stop(1)
+        self.controller.stop(1)  # the first card is not silent
+        second.clear_faults()
+        on_second.move_to(2, 1.0)
+        self.assertEqual((second.base, self.simulator.base), (0x300, 0x340))
+        self.assertEqual((second.axis_target(2), self.simulator.axis_target(2)), (100.0, 0.0))
+        self.assertEqual(self.lines(), ["1ST\r"])
+        self.assertEqual([text for text, _ in second.lines()], ["2PA 100\r"])
+
     def test_arguments_are_checked_before_the_controller_sees_them(self):
         s = self.simulator
         cases = [

@@ -26,6 +26,7 @@ import orvexportio
 from orvexportio import tango_server
 from orvexportio.tango_server import OrvexAxis
 
+from setup_lines import AXIS_1_SETUP_LINES
 from tango_support import ChangeEvents, arm_watchdog, wait_for, without_repeats
 
 ON, MOVING, FAULT = tango.DevState.ON, tango.DevState.MOVING, tango.DevState.FAULT
@@ -146,7 +147,7 @@ class OrvexAxisDeviceTest(unittest.TestCase):
             (lambda: self.proxy.Home(), ["1PA 0\r"]),
             (lambda: self.proxy.SetHome(), ["1DH\r"]),
             (lambda: self.proxy.Stop(), ["1ST\r"]),
-            (lambda: self.proxy.SetUp(), ["1FI11\r", "1VA1000;AC50000\r", "1FM3\r", "1DH\r"]),
+            (lambda: self.proxy.SetUp(), AXIS_1_SETUP_LINES),
         ]
         for act, lines in cases:
             with self.subTest(lines=lines):

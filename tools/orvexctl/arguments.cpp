@@ -1,6 +1,7 @@
 #include "arguments.h"
 
 #include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <optional>
@@ -11,7 +12,9 @@
 #include <utility>
 #include <variant>
 
+#include "card/bases.h"
 #include "commands.h"
+#include "orvexportio.h"
 #include "values.h"
 
 namespace orvexctl {
@@ -53,15 +56,17 @@ std::optional<std::string> CountOutOfRange(ValueKind kind, std::int64_t count) {
 }
 
 // --float: the value as a host's float, which the library truncates.
-Checked<float> HostFloat(std::string_view text, ValueKind kind) {
-  const std::optional<float> single = TypedSingle(text);
-  if (!single) return UsageError{"is beyond single precision"};
-  if (auto problem = CountOutOfRange(kind, TruncatedCount(*single))) return UsageError{*problem};
-  return *single;
+std::optional<std::string> HostFloatProblem(const CountConversion& conversion, float single,
+                                            ValueKind kind) {
+  long long count = 0;
+  if (conversion.count_of(single, &count) != ORVEX_SUCCESS) {
+    return "is beyond the controller's count";
+  }
+  return CountOutOfRange(kind, count);
 }
 
-// The float that the library turns into the count nearest the typed value.
-Checked<float> NearestHundredth(double number, ValueKind kind) {
+// The count nearest the typed value, when the command may take it.
+Checked<std::int64_t> NearestHundredth(double number, ValueKind kind) {
   if (kind == ValueKind::Speed && number < 0.0) return UsageError{"must not be negative"};
   const std::int64_t count = NearestCount(number);
   if (auto problem = CountOutOfRange(kind, count)) return UsageError{*problem};
@@ -71,14 +76,30 @@ Checked<float> NearestHundredth(double number, ValueKind kind) {
         "the least speed is " +
         UnitsText(1)};
   }
-  const SingleForCount chosen = ChooseSingle(count);
-  if (!chosen.single) {
-    return UsageError{"is " + std::to_string(count) +
-                      " counts, which no single-precision value gives; the nearest that do are " +
-                      UnitsText(chosen.below) + " and " + UnitsText(chosen.above) +
-                      " (--float sends the value as a host's float)"};
-  }
-  return *chosen.single;
+  return count;
+}
+
+// The float that the library turns into `count`, or why there is none.
+Checked<float> SingleForCount(const CountConversion& conversion, std::int64_t count) {
+  float single = 0.0F;
+  if (conversion.value_for_count(count, &single) == ORVEX_SUCCESS) return single;
+  // `single` is the nearest float below the count; the next one is above it.
+  long long below = 0;
+  long long above = 0;
+  conversion.count_of(single, &below);
+  conversion.count_of(std::nextafter(single, std::numeric_limits<float>::infinity()), &above);
+  return UsageError{"is " + std::to_string(count) +
+                    " counts, which no single-precision value gives; the nearest that do are " +
+                    UnitsText(below) + " and " + UnitsText(above) +
+                    " (--float sends the value as a host's float)"};
+}
+
+// "ma 1: TARGET 2.5 " + problem.
+std::string ValueRefusal(const Invocation& invocation, const std::string& problem) {
+  const std::string head =
+      invocation.text.substr(0, invocation.text.size() - invocation.value_text.size() - 1);
+  return head + ": " + std::string(invocation.command->value_name) + " " + invocation.value_text +
+         " " + problem;
 }
 
 class Reader {
@@ -108,6 +129,15 @@ std::optional<UsageError> ReadOption(Reader& reader, Request& request) {
     request.fast = true;
   } else if (option == "--float") {
     request.host_float = true;
+  } else if (option == "--base") {
+    if (reader.AtEnd()) return UsageError{"--base needs a BASE, such as 0x300"};
+    request.base_text = std::string(reader.Take());
+    const orvex::card::BaseSetting read = orvex::card::ReadBaseSetting(request.base_text.c_str());
+    if (read.reading != orvex::card::BaseSetting::Reading::Base) {
+      return UsageError{"--base " + Quoted(request.base_text) +
+                        " is not a base written in hexadecimal with 0x, such as 0x300"};
+    }
+    request.base = read.base;
   } else if (option == "--vcd") {
     if (reader.AtEnd() || reader.Peek().empty()) return UsageError{"--vcd needs a FILE"};
     request.vcd_path = std::string(reader.Take());
@@ -144,7 +174,9 @@ Checked<signed char> ReadAxis(Reader& reader, const Invocation& invocation) {
   return static_cast<signed char>(*code);
 }
 
-Checked<float> ReadValue(Reader& reader, const Invocation& invocation, bool host_float) {
+// Reads the value into `invocation`: the count meant, or with --float the
+// host's float, whose count the library tells later (ChooseValues).
+std::optional<UsageError> ReadValue(Reader& reader, Invocation& invocation, bool host_float) {
   const std::string name(invocation.command->value_name);
   if (reader.AtEnd()) return UsageError{invocation.text + ": missing " + name};
   const std::string_view text = reader.Take();
@@ -153,13 +185,22 @@ Checked<float> ReadValue(Reader& reader, const Invocation& invocation, bool host
     return UsageError{invocation.text + ": " + name + " " + Quoted(text) +
                       " is not a finite number"};
   }
-  const ValueKind kind = invocation.command->value;
-  Checked<float> value = host_float ? HostFloat(text, kind) : NearestHundredth(*number, kind);
-  if (auto* problem = std::get_if<UsageError>(&value)) {
-    return UsageError{invocation.text + ": " + name + " " + std::string(text) + " " +
+  invocation.value_text = std::string(text);
+  if (host_float) {
+    invocation.host_single = TypedSingle(text);
+    if (!invocation.host_single) {
+      return UsageError{invocation.text + ": " + name + " " + invocation.value_text +
+                        " is beyond single precision"};
+    }
+    return std::nullopt;
+  }
+  Checked<std::int64_t> count = NearestHundredth(*number, invocation.command->value);
+  if (auto* problem = std::get_if<UsageError>(&count)) {
+    return UsageError{invocation.text + ": " + name + " " + invocation.value_text + " " +
                       problem->text};
   }
-  return value;
+  invocation.count = std::get<std::int64_t>(count);
+  return std::nullopt;
 }
 
 Checked<Invocation> ReadInvocation(Reader& reader, const Invocation* previous, bool host_float) {
@@ -180,11 +221,8 @@ Checked<Invocation> ReadInvocation(Reader& reader, const Invocation* previous, b
     invocation.text += " " + std::to_string(invocation.axis);
   }
   if (invocation.command->value != ValueKind::None) {
-    const std::string_view typed = reader.AtEnd() ? std::string_view{} : reader.Peek();
-    Checked<float> value = ReadValue(reader, invocation, host_float);
-    if (auto* error = std::get_if<UsageError>(&value)) return *error;
-    invocation.value = std::get<float>(value);
-    invocation.text += " " + std::string(typed);
+    if (auto error = ReadValue(reader, invocation, host_float)) return *error;
+    invocation.text += " " + invocation.value_text;
   }
   return invocation;
 }
@@ -223,6 +261,26 @@ ParsedArguments ParseArguments(std::span<const std::string_view> arguments) {
     }
   }
   return {request, {}};
+}
+
+std::optional<std::string> ChooseValues(const CountConversion& conversion, Request& request) {
+  for (Invocation& invocation : request.invocations) {
+    if (invocation.command->value == ValueKind::None) continue;
+    if (invocation.host_single) {
+      if (auto problem =
+              HostFloatProblem(conversion, *invocation.host_single, invocation.command->value)) {
+        return ValueRefusal(invocation, *problem);
+      }
+      invocation.value = *invocation.host_single;
+      continue;
+    }
+    Checked<float> single = SingleForCount(conversion, invocation.count);
+    if (auto* problem = std::get_if<UsageError>(&single)) {
+      return ValueRefusal(invocation, problem->text);
+    }
+    invocation.value = std::get<float>(single);
+  }
+  return std::nullopt;
 }
 
 }  // namespace orvexctl

@@ -14,16 +14,17 @@
 #include "library_location.h"
 #include "orvexportio.h"
 #include "runner.h"
+#include "trace.h"
 
 namespace orvexctl {
 namespace {
 
 Outcome Succeeded(std::string result) {
-  return {true, std::move(result), {}};
+  return {true, std::move(result), {}, {}};
 }
 
 Outcome Failed(std::string result, std::string failure) {
-  return {false, std::move(result), std::move(failure)};
+  return {false, std::move(result), std::move(failure), {}};
 }
 
 Outcome Unexpected(int result) {
@@ -106,33 +107,111 @@ Outcome CallForRest(const LibraryExports& library, const Invocation& invocation)
   return Failed("no answer", "no controller answered the status query");
 }
 
+// The card API's results, in the words of the adapters above.
+
+Outcome Refused(const CardSession& card, int error) {
+  return Failed("refused", card.api.orvex_error_message(error));
+}
+
+template <Interpretation interpret>
+Outcome Interpreted(const CardSession& card, int error) {
+  if (error == ORVEX_SUCCESS) return interpret(1);
+  if (error == ORVEX_ERROR_TIMEOUT) return interpret(0);
+  return Refused(card, error);
+}
+
+// orvex_ma ... orvex_rt on the card, the function named by its member of CardExports.
+template <auto CardExports::*function, Interpretation interpret>
+Outcome CardWithAxisAndValue(const CardSession& card, const Invocation& invocation) {
+  return Interpreted<interpret>(card,
+                                (card.api.*function)(card.card, invocation.axis, invocation.value));
+}
+
+template <auto CardExports::*function, Interpretation interpret>
+Outcome CardWithAxis(const CardSession& card, const Invocation& invocation) {
+  return Interpreted<interpret>(card, (card.api.*function)(card.card, invocation.axis));
+}
+
+Outcome CardForPosition(const CardSession& card, const Invocation& invocation) {
+  float position = 0.0F;
+  const int error = card.api.orvex_tp(card.card, invocation.axis, &position);
+  if (error == ORVEX_SUCCESS) return Succeeded(FormatPosition(position));
+  if (error == ORVEX_ERROR_REPLY) {
+    return Failed("no position", "the controller answered the position query without a number");
+  }
+  if (error == ORVEX_ERROR_TIMEOUT) return Position(ORVEX_POSITION_ERROR);
+  return Refused(card, error);
+}
+
+Outcome CardWithoutArguments(const CardSession& card, const Invocation&) {
+  return Answered(card.api.orvex_ok(card.card) == ORVEX_SUCCESS ? 1 : 0);
+}
+
+Outcome CardForRest(const CardSession& card, const Invocation& invocation) {
+  int at_rest = 0;
+  const int error = card.api.orvex_mt(card.card, invocation.axis, &at_rest);
+  if (error == ORVEX_SUCCESS) return Succeeded(at_rest == 1 ? "done" : "moving");
+  if (error == ORVEX_ERROR_TIMEOUT) {
+    return Failed("no answer", "no controller answered the status query");
+  }
+  return Refused(card, error);
+}
+
+// "held by process 4242 (orvexctl) for 2.5 s, line in flight: 1PA 250\r".
+std::string HeldBy(const orvex_holder& holder) {
+  std::ostringstream text;
+  text << "held by process " << holder.process << " (" << holder.program << ") for " << std::fixed
+       << std::setprecision(1) << holder.seconds << " s";
+  if (holder.line[0] != '\0') text << ", line in flight: " << EscapedLine(holder.line);
+  return text.str();
+}
+
+// Who holds the card: the process in the middle of an exchange with it.
+Outcome CardHolder(const CardSession& card, const Invocation&) {
+  orvex_holder holder{};
+  const int error = card.api.orvex_card_holder(card.card, &holder);
+  if (error == ORVEX_ERROR_NOT_SHARED) {
+    return {false, "not kept apart", card.api.orvex_error_message(error), card.why_not_shared()};
+  }
+  if (error != ORVEX_SUCCESS) return Refused(card, error);
+  return Succeeded(holder.process == 0 ? "not held" : HeldBy(holder));
+}
+
 constexpr CommandSpec kCommands[] = {
     {"ma", "MA", AxisCodes::BothOrOne, ValueKind::Position, "TARGET",
      R"(1PA <count>\r, 2PA <count>\r  (move to TARGET))", "delivered",
-     CallWithAxisAndValue<LineDelivered>},
+     CallWithAxisAndValue<LineDelivered>,
+     CardWithAxisAndValue<&CardExports::orvex_ma, LineDelivered>},
     {"mr", "MR", AxisCodes::BothOrOne, ValueKind::Position, "DISTANCE",
      R"(1PR <count>\r, 2PR <count>\r  (move by DISTANCE))", "delivered",
-     CallWithAxisAndValue<LineDelivered>},
+     CallWithAxisAndValue<LineDelivered>,
+     CardWithAxisAndValue<&CardExports::orvex_mr, LineDelivered>},
     {"sv", "SV", AxisCodes::BothOrOne, ValueKind::Speed, "SPEED",
      R"(1VA<count>\r, 2VA<count>\r  (set the speed))", "delivered",
-     CallWithAxisAndValue<LineDelivered>},
+     CallWithAxisAndValue<LineDelivered>,
+     CardWithAxisAndValue<&CardExports::orvex_sv, LineDelivered>},
     {"st", "ST", AxisCodes::BothOrOne, ValueKind::None, "", R"(1ST\r, 2ST\r  (stop))", "delivered",
-     CallWithAxis<LineDelivered>},
+     CallWithAxis<LineDelivered>, CardWithAxis<&CardExports::orvex_st, LineDelivered>},
     {"dh", "DH", AxisCodes::BothOrOne, ValueKind::None, "",
-     R"(1DH\r, 2DH\r  (this position is home))", "delivered", CallWithAxis<LineDelivered>},
+     R"(1DH\r, 2DH\r  (this position is home))", "delivered", CallWithAxis<LineDelivered>,
+     CardWithAxis<&CardExports::orvex_dh, LineDelivered>},
     {"gh", "GH", AxisCodes::BothOrOne, ValueKind::None, "", R"(1PA 0\r, 2PA 0\r  (go home))",
-     "delivered", CallWithAxis<LineDelivered>},
+     "delivered", CallWithAxis<LineDelivered>, CardWithAxis<&CardExports::orvex_gh, LineDelivered>},
     {"tp", "TP", AxisCodes::OneOrTwo, ValueKind::None, "", R"(1TP\r or 2TP\r)",
-     "the position in caller units", CallForPosition},
-    {"ok", "OK", AxisCodes::None, ValueKind::None, "", R"(1TP\r)", "answered",
-     CallWithoutArguments},
+     "the position in caller units", CallForPosition, CardForPosition},
+    {"ok", "OK", AxisCodes::None, ValueKind::None, "", R"(1TP\r)", "answered", CallWithoutArguments,
+     CardWithoutArguments},
     {"mt", "MT", AxisCodes::BothOrOne, ValueKind::None, "",
-     R"(TS\r; after a 0 also 1TP\r, to tell moving from silent)", "done or moving", CallForRest},
+     R"(TS\r; after a 0 also 1TP\r, to tell moving from silent)", "done or moving", CallForRest,
+     CardForRest},
     {"ws", "WS", AxisCodes::BothOrOne, ValueKind::None, "", R"(TS\r until the axes are at rest)",
-     "done", CallWithAxis<Waited>},
+     "done", CallWithAxis<Waited>, CardWithAxis<&CardExports::orvex_ws, Waited>},
     {"rt", "RT", AxisCodes::BothOrOne, ValueKind::None, "",
-     R"(FI11, VA1000;AC50000, FM3 (FM03 for both), DH, paced)", "delivered (its first line)",
-     CallWithAxis<SetupStarted>},
+     R"(FI11, VA{speed};AC50000, FM3 (FM03 for both), DH, paced)", "delivered (its first line)",
+     CallWithAxis<SetupStarted>, CardWithAxis<&CardExports::orvex_rt, SetupStarted>},
+    {"holder", "", AxisCodes::None, ValueKind::None, "", "nothing (reads the card's record)",
+     "not held, or the process, its program, for how long and the line in flight", nullptr,
+     CardHolder},
 };
 
 std::string Lowered(std::string_view text) {
@@ -141,6 +220,16 @@ std::string Lowered(std::string_view text) {
     return static_cast<char>(std::tolower(character));
   });
   return lowered;
+}
+
+// The set-up speed, in counts, where a text says {speed}: the header states it once.
+std::string WithSetupSpeed(std::string_view text) {
+  std::string written(text);
+  constexpr std::string_view mark = "{speed}";
+  if (const auto at = written.find(mark); at != std::string::npos) {
+    written.replace(at, mark.size(), std::to_string(ORVEX_SETUP_SPEED_COUNTS));
+  }
+  return written;
 }
 
 std::string Synopsis(const CommandSpec& command) {
@@ -182,8 +271,8 @@ std::string_view AcceptedAxesText(const CommandSpec& command) {
 
 std::string HelpText() {
   std::ostringstream help;
-  help << "usage: orvexctl [--simulate | --library PATH] [--trace] [--fast] [--vcd FILE]\n"
-          "                [--float]\n"
+  help << "usage: orvexctl [--simulate | --library PATH] [--base BASE] [--trace] [--fast]\n"
+          "                [--vcd FILE] [--float]\n"
           "                COMMAND [ARGS] [COMMAND [ARGS] ...]\n"
           "       orvexctl --route\n"
           "\n"
@@ -199,6 +288,11 @@ std::string HelpText() {
        << HardwareLibraryName()
        << ",\n"
           "                  looked for beside orvexctl, then in its library folder)\n"
+          "  --base BASE     drive the card at BASE, the port its switches select, written\n"
+          "                  in hexadecimal with 0x (0x300), through the library's card\n"
+          "                  API; with --simulate a virtual card is put there when the\n"
+          "                  bus has none. Without it, the card of the library's eleven\n"
+          "                  functions: 0x340, or where ORVEXPORTIO_BASE puts it\n"
           "  --trace         print each line the virtual controller receives, with its\n"
           "                  time; repeats of a line are counted on one row\n"
           "  --fast          run the virtual controller on its virtual clock: exact and\n"
@@ -218,8 +312,8 @@ std::string HelpText() {
           "values are in caller units, sent as <count> = value x 100 to the nearest\n"
           "whole count (the nearest hundredth: 0.29 sends 29, 0.01 sends 1):\n";
   for (const CommandSpec& command : kCommands) {
-    help << "  " << std::left << std::setw(18) << Synopsis(command) << "sends " << command.sends
-         << "\n"
+    help << "  " << std::left << std::setw(18) << Synopsis(command) << "sends "
+         << WithSetupSpeed(command.sends) << "\n"
          << std::setw(20) << ""
          << "prints " << command.prints << "\n";
   }
@@ -229,12 +323,17 @@ std::string HelpText() {
           "(-21474836.48 to 21474836.47); a SPEED must not be negative, and one above 0\n"
           "must give at least 1 count. Beyond 131072 not every hundredth has a float\n"
           "that gives it: such a value is refused, naming the nearest that do.\n"
+          "holder prints who holds the card: the process in the middle of an exchange\n"
+          "with it, its program, for how long, and the line in flight; it fails when the\n"
+          "processes on the card are not kept apart, saying why.\n"
           "mt prints moving only when the controller still answers; ws waits as long as\n"
           "the axes move and fails once the controller has been silent for a second.\n"
           "\n"
           "exit status: 0 every command succeeded; 1 a command failed (what failed, its\n"
           "likely cause and the route go to standard error); 2 bad arguments (nothing was\n"
-          "sent); 3 the library could not be found or loaded, or lacks a function.\n";
+          "sent); 3 the library could not be found or loaded, or lacks a function.\n"
+          "A BASE where no card may sit (over a standard PC device, or outside\n"
+          "0x100-0x3FE), or an ORVEXPORTIO_BASE the library refuses, exits 2 saying why.\n";
   return help.str();
 }
 

@@ -1,6 +1,7 @@
-// The commands orvexctl knows: one row for each function of the library,
-// named after it, with the arguments it takes, the lines it sends and the
-// adapter that calls it.
+// The commands orvexctl knows: one row for each of the library's eleven
+// functions, named after it, and one for who holds the card, each with the
+// arguments it takes, the lines it sends and the adapters that call it: the
+// eleven on their card, and the card API on a card opened by its base.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +14,7 @@ namespace orvexctl {
 struct Invocation;
 struct Outcome;
 class LibraryExports;
+struct CardSession;
 
 // Which axis codes a command accepts.
 enum class AxisCodes : std::uint8_t {
@@ -32,15 +34,19 @@ enum class ValueKind : std::uint8_t {
 // arguments, and tells what came of it.
 using Adapter = Outcome (*)(const LibraryExports& library, const Invocation& invocation);
 
+// The same through the card API, on an opened card.
+using CardAdapter = Outcome (*)(const CardSession& card, const Invocation& invocation);
+
 struct CommandSpec {
   std::string_view name;      // lower case, as typed (in either case)
-  std::string_view function;  // the exported function's name: "MA"
+  std::string_view function;  // the exported function's name: "MA"; "" for the card API alone
   AxisCodes axes;
   ValueKind value;
   std::string_view value_name;  // for messages and the help text
   std::string_view sends;       // the lines it puts on the wire
   std::string_view prints;      // what orvexctl prints when it succeeds
-  Adapter call;
+  Adapter call;                 // nullptr for the card API alone
+  CardAdapter card_call;
 };
 
 std::span<const CommandSpec> Commands();

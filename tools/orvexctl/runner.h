@@ -16,11 +16,23 @@ struct Outcome {
   bool succeeded = false;
   std::string result;   // the line printed on standard output
   std::string failure;  // what went wrong, when it did not succeed
+  std::string cause;    // the cause, when the outcome knows it; else the session's likely cause
+};
+
+// A card opened through the card API, and the API to drive it.
+struct CardSession {
+  const CardExports& api;
+  orvex_card* card = nullptr;
+  // Why the processes that drive this card are not kept apart from each other.
+  std::function<std::string()> why_not_shared;
 };
 
 // Calls the command's function through its adapter; for a 0 from MT that also
 // calls OK, to tell axes that move from a controller that does not answer.
 Outcome RunInvocation(const LibraryExports& library, const Invocation& invocation);
+
+// The same through the card API on `card`.
+Outcome RunOnCard(const CardSession& card, const Invocation& invocation);
 
 // A position in caller units, to the nearest hundredth (the count it stands for):
 // "15.83", not the float's 15.829999923706055.
@@ -36,6 +48,12 @@ struct Session {
   // during ws: "orvexctl", or with its --library PATH; empty for the virtual
   // controller, which lives and ends in this process.
   std::string orvexctl_call;
+  // The card the commands drive through the card API (--base); nullptr for
+  // the eleven functions' card.
+  const CardSession* card = nullptr;
+  // The eleven functions' card through the card API, for what only that API
+  // offers (holder); may be nullptr when no command needs it.
+  const CardSession* default_card = nullptr;
   // How the library reaches the card, told after a failure; none for the
   // virtual controller.
   std::function<std::string()> route = {};

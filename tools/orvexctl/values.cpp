@@ -62,25 +62,6 @@ std::int64_t NearestCount(double value) {
   return static_cast<std::int64_t>(std::llround(scaled));
 }
 
-std::int64_t TruncatedCount(float single) {
-  // 24 significant bits times 100's 7 fit in a double's 53: the product is exact.
-  const double scaled = static_cast<double>(single) * ORVEX_COUNTS_PER_UNIT;
-  if (!(std::fabs(scaled) < COUNT_SATURATION)) return Saturated(scaled);
-  return static_cast<std::int64_t>(scaled);
-}
-
-SingleForCount ChooseSingle(std::int64_t count) {
-  constexpr float up = std::numeric_limits<float>::infinity();
-  // Start from the float nearest the hundredth meant; the library's count
-  // grows with the float, so step towards the count until it is reached or
-  // stepped over.
-  float single = static_cast<float>(static_cast<double>(count) / ORVEX_COUNTS_PER_UNIT);
-  while (TruncatedCount(single) < count) single = std::nextafter(single, up);
-  while (TruncatedCount(single) > count) single = std::nextafter(single, -up);
-  if (TruncatedCount(single) == count) return {single};
-  return {std::nullopt, TruncatedCount(single), TruncatedCount(std::nextafter(single, up))};
-}
-
 std::string UnitsText(std::int64_t count) {
   const std::int64_t whole = count / ORVEX_COUNTS_PER_UNIT;
   const std::int64_t hundredths = std::llabs(count % ORVEX_COUNTS_PER_UNIT);

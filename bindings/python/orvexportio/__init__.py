@@ -11,7 +11,9 @@ It has two layers:
     lines that controller received.
 
 ``Controller``
-    The same functions under readable names. A method raises ``TypeError``
+    The same functions under readable names, on the card of the eleven
+    functions (``Controller()``) or on the card at another base
+    (``Controller(base=0x300)``, through the library's card API). A method raises ``TypeError``
     for an argument of the wrong type and ``ValueError`` for an axis code or
     value it does not accept, before anything is sent, and
     ``ControllerTimeout`` where the library reports a time-out. Values go to
@@ -29,6 +31,12 @@ Example, against the virtual controller::
         controller.wait_until_at_rest(1)
         print(controller.position(1))   # 2.5
 
+A second card, strapped to 0x300, beside the first (on the virtual
+controller it is put on the bus)::
+
+    second = orvexportio.Controller(simulated=True, base=0x300)
+    second.move_to(2, -1.0)
+
 Which library file is loaded: the path given to ``Library``; else the one
 named by the environment variable ORVEXPORTIO_LIBRARY (ORVEXPORTIO_SIM_LIBRARY
 for the virtual-controller build); else one beside the package, in
@@ -42,6 +50,7 @@ until the application configures logging).
 
 from . import simulator
 from ._constants import AXIS_1, AXIS_2, BOTH_AXES, COUNTS_PER_UNIT, POSITION_ERROR
+from ._card import CardHolder
 from ._controller import Controller
 from ._errors import ControllerTimeout, LibraryError, OrvexError
 from ._library import Library
@@ -54,6 +63,7 @@ __all__ = [
     "BOTH_AXES",
     "COUNTS_PER_UNIT",
     "POSITION_ERROR",
+    "CardHolder",
     "Controller",
     "ControllerTimeout",
     "Library",

@@ -1,6 +1,13 @@
 """The virtual-controller build's own functions (``orvexsim_``): what its
-controller received, as a list and as it arrives; its clock; where its axes
-are; faults on demand; the bus as a waveform.
+controllers received, as a list and as it arrives; the bus's clock; where
+their axes are; faults on demand; the bus as a waveform.
+
+The virtual controller is a bus of virtual cards. ``VirtualController(cdll)``
+stands for the first card, the one of the eleven functions (0x340 unless
+ORVEXPORTIO_BASE moves it); ``VirtualController(cdll, base=0x300)`` for the
+card at 0x300, which it puts on the bus when none is there yet
+(``controller.card(0x300)`` does the same). The clock, ``share`` and
+``first_card`` are the bus's, the same from every card.
 
 ``include/orvexportio_sim.h`` describes each function; the methods here are
 the same functions with Python's types, and check their arguments before
@@ -12,10 +19,13 @@ from __future__ import annotations
 
 import ctypes
 import os
+import re
 from typing import Any, Callable, List, Optional, Tuple, Union
 
-from ._exports import LINE_CALLBACK, SIMULATOR_EXPORTS, declare_all
-from ._values import ONE_AXIS, axis_code, integer
+from ._errors import OrvexError
+from ._exports import (CARD_PREFIX, FIRST_CARD_PREFIX, LINE_CALLBACK, SIMULATOR_EXPORTS,
+                       SIMULATOR_FIRST_CARD_EXPORTS, declare_all)
+from ._values import ONE_AXIS, axis_code, base_address, integer
 
 __all__ = ["LINE_CALLBACK", "REAL_CLOCK", "VIRTUAL_CLOCK", "LineCallback", "VirtualController"]
 
@@ -42,24 +52,56 @@ def _whole_number(value: object, what: str, highest: int = _INT_MAX) -> int:
 #: What `VirtualController.on_line` calls: (text with its carriage return, seconds).
 LineCallback = Callable[[str, float], None]
 
+#: The name of a shared bus: 1 to 32 letters, digits, '-' and '_'.
+_SHARED_BUS_NAME = re.compile(r"[A-Za-z0-9_-]{1,32}")
+
 
 class VirtualController:
-    """The controller behind the virtual-controller build's ports.
+    """A virtual card behind the virtual-controller build's ports.
 
-    ``Library(simulated=True).virtual_controller`` is one; the raw functions
-    are its attributes under their own names (``orvexsim_reset`` ...).
+    ``Library(simulated=True).virtual_controller`` is the first card;
+    ``VirtualController(cdll, base=0x300)`` the card at 0x300, put on the bus
+    when none is there (ValueError when none may be: a base that overlaps a
+    standard PC device or another card, or a full bus). The raw functions are
+    its attributes under their own names (``orvexsim_reset`` ...,
+    ``orvexsim_card_reset`` ...).
     """
 
-    def __init__(self, cdll: ctypes.CDLL) -> None:
+    def __init__(self, cdll: ctypes.CDLL, base: Optional[int] = None) -> None:
         for name, function in declare_all(cdll, SIMULATOR_EXPORTS).items():
             setattr(self, name, function)
+        self._cdll = cdll
+        self._base = None if base is None else base_address(base)
         self._callback: Optional[Any] = None  # keeps the ctypes callback alive while registered
+        if self._base is not None and self.orvexsim_add_card(self._base) != 1:
+            raise ValueError(f"no virtual card may sit at 0x{self._base:X}: it overlaps a "
+                             "standard PC device or another card, leaves 0x100-0x3FF, or the "
+                             "bus holds 16 cards already")
+
+    @property
+    def base(self) -> int:
+        """The base of this card (the first card's as the bus has it now)."""
+        return self._base if self._base is not None else int(self.orvexsim_first_card())
+
+    def card(self, base: int) -> "VirtualController":
+        """The card at `base` on the same bus, put there when none is."""
+        return VirtualController(self._cdll, base)
+
+    def _call(self, name: str, *arguments: Any) -> Any:
+        """orvexsim_<name> on the first card, or orvexsim_card_<name> on this one."""
+        if self._base is None:
+            return getattr(self, FIRST_CARD_PREFIX + name)(*arguments)
+        result = getattr(self, CARD_PREFIX + name)(self._base, *arguments)
+        if SIMULATOR_FIRST_CARD_EXPORTS[FIRST_CARD_PREFIX + name][0] is None and result == 0:
+            raise OrvexError(f"no virtual card at 0x{self._base:X} on this bus")
+        return result
 
     def reset(self) -> None:
-        """Healthy and idle again: clock at zero, axes at rest at zero, no
-        faults, no lines, no callback. The choice of clock and a recording of
-        the bus carry on."""
-        self.orvexsim_reset()
+        """Healthy and idle again: axes at rest at zero, no faults, no lines,
+        no callback; for the first card the clock at zero, for another card
+        the clock runs on. The choice of clock and a recording of the bus
+        carry on."""
+        self._call("reset")
         self._callback = None
 
     def entries(self) -> List[Tuple[str, float, int, float]]:
@@ -68,15 +110,15 @@ class VirtualController:
         host waits) is one entry. Each is (text with its carriage return,
         seconds of its first, how many in a row, seconds of its last)."""
         kept = []
-        for index in range(self.orvexsim_line_count()):
+        for index in range(self._call("line_count")):
             when = ctypes.c_double()
             last = ctypes.c_double()
-            length = self.orvexsim_line(index, None, 0, ctypes.byref(when))
-            repeats = self.orvexsim_line_repeats(index, ctypes.byref(last))
+            length = self._call("line", index, None, 0, ctypes.byref(when))
+            repeats = self._call("line_repeats", index, ctypes.byref(last))
             if length < 0 or repeats < 1:
                 break  # the list moved on under us
             text = ctypes.create_string_buffer(length + 1)
-            self.orvexsim_line(index, text, length + 1, ctypes.byref(when))
+            self._call("line", index, text, length + 1, ctypes.byref(when))
             kept.append((text.raw[:length].decode("latin-1"), when.value, repeats, last.value))
         return kept
 
@@ -97,7 +139,7 @@ class VirtualController:
         must not call the library.
         """
         if callback is None:
-            self.orvexsim_set_line_callback(LINE_CALLBACK(), None)  # type: ignore[call-overload]
+            self._call("set_line_callback", LINE_CALLBACK(), None)  # type: ignore[call-overload]
             self._callback = None
             return
 
@@ -107,7 +149,27 @@ class VirtualController:
             deliver(ctypes.string_at(line, length).decode("latin-1"), received_at)
 
         self._callback = LINE_CALLBACK(announce)
-        self.orvexsim_set_line_callback(self._callback, None)
+        self._call("set_line_callback", self._callback, None)
+
+    # The bus ------------------------------------------------------------------------
+
+    def first_card(self) -> int:
+        """The base of the bus's first card, the one of the eleven functions."""
+        return int(self.orvexsim_first_card())
+
+    def share(self, name: str) -> None:
+        """Moves this process onto the virtual bus shared between processes
+        under `name` (1 to 32 letters, digits, '-' and '_'), made when there is
+        none yet; every card of the process is on it from now on. OrvexError
+        when it can be neither made nor opened."""
+        if not isinstance(name, str):
+            raise TypeError(f"a shared bus's name must be a str, not {type(name).__name__}")
+        if _SHARED_BUS_NAME.fullmatch(name) is None:
+            raise ValueError(f"{name!r} is not the name of a shared bus: 1 to 32 letters, "
+                             "digits, '-' and '_'")
+        if self.orvexsim_share(name.encode("ascii")) != 1:
+            raise OrvexError(f"the shared bus {name!r} can be neither made nor opened "
+                             "(standard error may say why)")
 
     # The clock ------------------------------------------------------------------
 
@@ -132,15 +194,15 @@ class VirtualController:
 
     def axis_position(self, axis: int) -> float:
         """Where the axis is, in controller counts."""
-        return float(self.orvexsim_axis_position(axis_code(axis, ONE_AXIS)))
+        return float(self._call("axis_position", axis_code(axis, ONE_AXIS)))
 
     def axis_target(self, axis: int) -> float:
         """Where the axis was last told to go (where it stands once stopped), in counts."""
-        return float(self.orvexsim_axis_target(axis_code(axis, ONE_AXIS)))
+        return float(self._call("axis_target", axis_code(axis, ONE_AXIS)))
 
     def axis_moving(self, axis: int) -> bool:
         """Whether the axis moves."""
-        return self.orvexsim_axis_moving(axis_code(axis, ONE_AXIS)) == 1
+        return bool(self._call("axis_moving", axis_code(axis, ONE_AXIS)) == 1)
 
     # Faults on demand ---------------------------------------------------------------
     # Each adds its fault to those already set; clear_faults() and reset()
@@ -149,45 +211,45 @@ class VirtualController:
 
     def fault_silent(self) -> None:
         """The controller goes silent: it shows neither READY nor a byte pending."""
-        self.orvexsim_fault_silent()
+        self._call("fault_silent")
 
     def fault_stuck_handshake(self, value: int) -> None:
         """The handshake register reads `value` (0 to 255) whatever happens."""
-        self.orvexsim_fault_stuck_handshake(_whole_number(value, "handshake value", 255))
+        self._call("fault_stuck_handshake", _whole_number(value, "handshake value", 255))
 
     def fault_readiness_delay(self, byte: int, microseconds: int) -> None:
         """Before command byte `byte`, READY comes `microseconds` late (past
         9000 the library's readiness window runs out)."""
-        self.orvexsim_fault_readiness_delay(_whole_number(byte, "byte number"),
+        self._call("fault_readiness_delay", _whole_number(byte, "byte number"),
                                             _whole_number(microseconds, "delay"))
 
     def fault_dies_after_bytes(self, count: int) -> None:
         """The controller dies after taking `count` more command bytes."""
-        self.orvexsim_fault_dies_after_bytes(_whole_number(count, "byte count"))
+        self._call("fault_dies_after_bytes", _whole_number(count, "byte count"))
 
     def fault_never_acknowledges_byte(self, byte: int) -> None:
         """The strobe of command byte `byte` is taken but never acknowledged."""
-        self.orvexsim_fault_never_acknowledges_byte(_whole_number(byte, "byte number"))
+        self._call("fault_never_acknowledges_byte", _whole_number(byte, "byte number"))
 
     def fault_reply_stops_after(self, count: int) -> None:
         """Replies stop after `count` bytes, before their line feed."""
-        self.orvexsim_fault_reply_stops_after(_whole_number(count, "byte count"))
+        self._call("fault_reply_stops_after", _whole_number(count, "byte count"))
 
     def fault_garbled_reply(self) -> None:
         """Every reply is NUL, 0x80, 0xFF, 0xC3, a carriage return and a line feed."""
-        self.orvexsim_fault_garbled_reply()
+        self._call("fault_garbled_reply")
 
     def fault_overlong_reply(self) -> None:
         """Every reply carries 300 extra '7's before its line feed."""
-        self.orvexsim_fault_overlong_reply()
+        self._call("fault_overlong_reply")
 
     def fault_endless_reply(self) -> None:
         """Replies never end: after their first byte come '9's and never a line feed."""
-        self.orvexsim_fault_endless_reply()
+        self._call("fault_endless_reply")
 
     def clear_faults(self) -> None:
         """Takes every fault away; the clock, the axes and the received lines stay."""
-        self.orvexsim_clear_faults()
+        self._call("clear_faults")
 
     def queue_reply(self, reply: Union[bytes, bytearray, str]) -> None:
         """The next query is answered with exactly these bytes (a str is taken
@@ -199,15 +261,15 @@ class VirtualController:
         if len(reply) > QUEUED_REPLY_CAPACITY:
             raise ValueError(f"a reply of {len(reply)} bytes is longer than the "
                              f"{QUEUED_REPLY_CAPACITY} the controller queues")
-        self.orvexsim_queue_reply(bytes(reply), len(reply))
+        self._call("queue_reply", bytes(reply), len(reply))
 
     def bytes_taken(self) -> int:
         """Command bytes the controller took since the reset."""
-        return int(self.orvexsim_bytes_taken())
+        return int(self._call("bytes_taken"))
 
     def protocol_errors(self) -> int:
         """Strobes and releases the controller saw out of turn since the reset."""
-        return int(self.orvexsim_protocol_errors())
+        return int(self._call("protocol_errors"))
 
     # The bus as a waveform ------------------------------------------------------------
 
@@ -216,14 +278,18 @@ class VirtualController:
         `path`, with a GTKWave save file beside it; OSError when it cannot be
         written."""
         name = os.fsencode(path)
-        if self.orvexsim_record_vcd(name) != 1:
+        if self._call("record_vcd", name) != 1:
             raise OSError(f"cannot record the bus into {os.fsdecode(name)!r}")
 
     def stop_vcd(self) -> None:
         """Ends the recording and closes its file."""
-        self.orvexsim_stop_vcd()
+        self._call("stop_vcd")
 
-    # The raw functions, bound from the export table in __init__.
+    # The raw functions, bound from the export table in __init__ (the
+    # orvexsim_card_ ones too, under their own names).
+    orvexsim_add_card: Callable[[int], int]
+    orvexsim_first_card: Callable[[], int]
+    orvexsim_share: Callable[[bytes], int]
     orvexsim_reset: Callable[[], None]
     orvexsim_line_repeats: Callable[[int, Any], int]
     orvexsim_line_count: Callable[[], int]

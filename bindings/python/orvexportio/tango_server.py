@@ -1,9 +1,9 @@
 """The controller as Tango Controls devices: the device server ``orvexportio-tango``.
 
-One device of class ``OrvexAxis`` per axis. Both axes of a card are served by
-one server process, which owns the card's registers: the devices share one
-``Controller`` and every library call goes through one lock, as the library
-takes one call at a time.
+One device of class ``OrvexAxis`` per axis. One server process may serve
+several cards, each with its two axes: the devices of one card share one
+``Controller``, and its calls go through one lock, so that the card is read
+once for all its devices; two cards never wait for each other.
 
 Device properties:
 
@@ -15,6 +15,14 @@ Device properties:
 ``Library``
     The path of the library file to load; when empty, the file is found as
     the Python package finds it.
+``Base``
+    The card's base address, the port its switches select: hexadecimal text
+    with 0x, as ORVEXPORTIO_BASE takes it (``0x300``), or a decimal number
+    (``768``). When it is not set, the device drives the card of the
+    library's eleven functions: 0x340, or where ORVEXPORTIO_BASE puts it. On
+    the virtual controller a card is put on the bus at that base when none is
+    there. A base where no card may sit puts the device in FAULT, its status
+    naming the device the card's registers would hit.
 
 Without a database the properties cannot be set; ``--simulated`` and
 ``--library PATH`` on the command line set what unset properties default to.
@@ -53,7 +61,7 @@ from tango.server import (Device, attribute, command, device_property,  # type: 
 
 from . import Controller, Library, OrvexError
 from ._constants import COUNTS_PER_UNIT, SETUP_SPEED_COUNTS
-from ._values import hundredths
+from ._values import base_from_text, hundredths
 
 _Result = TypeVar("_Result")
 
@@ -72,9 +80,9 @@ READING_PERIOD = 0.05
 #: however many clients ask.
 READING_MAX_AGE = 0.045
 
-#: Every library call of this process goes through this lock: the library
-#: takes one call at a time, and two library files may drive the same ports.
-#: Other code of the process that calls the library holds it too.
+#: The calls on the card of the library's eleven functions go through this
+#: lock (other code of the process that calls those functions holds it too);
+#: a card opened by its base has a lock of its own.
 BUS_LOCK = threading.RLock()
 
 #: The speed the set-up sequence sets, in the caller's units per second.
@@ -102,10 +110,10 @@ class Reading:
 class Card:
     """One controller shared by the devices of its axes.
 
-    ``lock`` serialises every library call of the process. Readings of an
-    axis are kept for ``READING_MAX_AGE``, so that however many clients read
-    state and position, the controller is asked about an axis at most once
-    in that time.
+    ``lock`` serialises the calls on this card. Readings of an axis are kept
+    for ``READING_MAX_AGE``, so that however many clients read state and
+    position, the controller is asked about an axis at most once in that
+    time.
     """
 
     def __init__(self, controller: Controller,
@@ -220,26 +228,39 @@ def _position_quality(reading: Reading) -> Any:
         AttrQuality.ATTR_VALID
 
 
+def card_base(text: str) -> Optional[int]:
+    """The property Base as a base address: None when empty (the card of the
+    eleven functions), hexadecimal with 0x ("0x300") or a decimal number ("768")."""
+    text = text.strip()
+    if not text:
+        return None
+    if text.isdigit():
+        return int(text)
+    return base_from_text(text)
+
+
 class _Cards:
-    """The cards of this process, one per library, made when first needed and
-    kept while the process runs (a velocity set stays known across Init)."""
+    """The cards of this process, one per library and base, made when first
+    needed and kept while the process runs (a velocity set stays known across
+    Init)."""
 
     def __init__(self) -> None:
         self._lock = threading.Lock()
-        self._cards: Dict[Tuple[bool, str], Card] = {}
+        self._cards: Dict[Tuple[bool, str, Optional[int]], Card] = {}
 
-    def card(self, simulated: bool, library_path: str) -> Card:
-        key = (bool(simulated), library_path or "")
+    def card(self, simulated: bool, library_path: str, base: Optional[int] = None) -> Card:
+        key = (bool(simulated), library_path or "", base)
         with self._lock:
             if key not in self._cards:
-                self._cards[key] = Card(_controller(simulated, library_path), BUS_LOCK)
+                lock = BUS_LOCK if base is None else threading.RLock()
+                self._cards[key] = Card(_controller(simulated, library_path, base), lock)
             return self._cards[key]
 
 
-def _controller(simulated: bool, library_path: str) -> Controller:
+def _controller(simulated: bool, library_path: str, base: Optional[int]) -> Controller:
     if library_path:
-        return Controller(Library(library_path))
-    return Controller(simulated=simulated)
+        return Controller(Library(library_path), base=base)
+    return Controller(simulated=simulated, base=base)
 
 
 _cards = _Cards()
@@ -261,6 +282,9 @@ class OrvexAxis(Device):  # type: ignore[misc]  # Device is Any to the type chec
                                           "device name (lab/orvex/1 is axis 1).")
     Simulated = device_property(dtype=bool, doc="Drive the virtual controller instead of the card.")
     Library = device_property(dtype=str, doc="Path of the library file to load (optional).")
+    Base = device_property(dtype=str, doc="The card's base address: 0x300, or a decimal number; "
+                                          "when unset, the card of the library's eleven "
+                                          "functions (0x340, or ORVEXPORTIO_BASE).")
 
     def init_device(self) -> None:
         super().init_device()
@@ -274,7 +298,8 @@ class OrvexAxis(Device):  # type: ignore[misc]  # Device is Any to the type chec
         self.set_change_event("Position", True, False)
         try:
             self._axis = self._configured_axis()
-            self._card = _cards.card(self._property("Simulated"), self._property("Library"))
+            self._card = _cards.card(self._property("Simulated"), self._property("Library"),
+                                     card_base(self._property("Base")))
         except Exception as failure:  # shown as FAULT, with the cause, on every read
             self._configuration_fault = f"{self.get_name()} cannot drive an axis: {failure}"
             self.set_state(DevState.FAULT)
@@ -282,7 +307,7 @@ class OrvexAxis(Device):  # type: ignore[misc]  # Device is Any to the type chec
 
     def _property(self, name: str) -> Any:
         value = getattr(self, name)
-        return _defaults[name] if value is None else value
+        return _defaults.get(name, "") if value is None else value
 
     def _configured_axis(self) -> int:
         axis = self.Axis
