@@ -27,14 +27,16 @@ set(declarations "")
 set(table "")
 foreach(name IN LISTS exports)
   string(APPEND declarations "void ${name}(void);\n")
-  string(APPEND table "${name}, ")
+  string(APPEND table "  sink = ${name};\n")
 endforeach()
 file(WRITE ${WORK_DIR}/msvc_host.c
 "/* Made by check_msvc_link.cmake: takes the address of every export. */
 ${declarations}
+/* One store at a time: an initialised table would be copied with memcpy,
+   which a program linked without a C runtime lacks. */
+void (*volatile sink)(void);
 int mainCRTStartup(void) {
-  void (*volatile exports[])(void) = {${table}};
-  return exports[0] == 0;
+${table}  return sink == 0;
 }
 ")
 
