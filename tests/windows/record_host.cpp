@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "host_harness.h"
+#include "run_again.h"
 
 namespace {
 
@@ -35,24 +36,7 @@ std::wstring Wide(const std::string& narrow) {
 
 // Runs this program again with `arguments`; its exit code, or -1.
 int RunAgain(const std::string& arguments) {
-  std::array<wchar_t, MAX_PATH> program{};
-  GetModuleFileNameW(nullptr, program.data(), MAX_PATH);
-  std::wstring command = L"\"" + std::wstring(program.data()) + L"\" " + Wide(arguments);
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process{};
-  if (!CreateProcessW(program.data(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                      &startup, &process)) {
-    return -1;
-  }
-  DWORD code = static_cast<DWORD>(-1);
-  if (WaitForSingleObject(process.hProcess, kTimeLimit) != WAIT_OBJECT_0) {
-    TerminateProcess(process.hProcess, 1);
-  }
-  GetExitCodeProcess(process.hProcess, &code);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  return static_cast<int>(code);
+  return orvex::wintest::RunThisProgramAgain(arguments, kTimeLimit);
 }
 
 // Onto the shared virtual card; the driver library, as orvexportio.dll will

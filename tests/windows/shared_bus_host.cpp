@@ -13,6 +13,7 @@
 #include <string>
 
 #include "orvexportio_sim.h"
+#include "run_again.h"
 
 namespace {
 
@@ -32,25 +33,7 @@ std::string Line(int index) {
 
 // Runs this program as the second process; its exit code, or -1.
 int RunSecond(const std::string& name) {
-  std::array<wchar_t, MAX_PATH> program{};
-  GetModuleFileNameW(nullptr, program.data(), MAX_PATH);
-  std::wstring command =
-      L"\"" + std::wstring(program.data()) + L"\" second " + std::wstring(name.begin(), name.end());
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process{};
-  if (!CreateProcessW(program.data(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                      &startup, &process)) {
-    return -1;
-  }
-  DWORD code = static_cast<DWORD>(-1);
-  if (WaitForSingleObject(process.hProcess, kTimeLimit) != WAIT_OBJECT_0) {
-    TerminateProcess(process.hProcess, 1);
-  }
-  GetExitCodeProcess(process.hProcess, &code);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  return static_cast<int>(code);
+  return orvex::wintest::RunThisProgramAgain("second " + name, kTimeLimit);
 }
 
 bool First(const std::string& name) {
