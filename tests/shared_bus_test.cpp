@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "children.h"
 #include "orvexportio.h"
 #include "shared_bus.h"
 #include "shared_lock.h"
@@ -35,35 +36,11 @@ namespace fs = std::filesystem;
 using sim::TheController;
 using Lines = std::vector<std::string>;
 using Death = sim::VirtualController::Death;
+using processes::Ended;
+using processes::StartChild;
+using processes::Wait;
 
 constexpr unsigned kTimeLimit = 20;  // seconds, for a child that should take well under one
-
-// How a child ended.
-struct Ended {
-  int status = 0;  // as waitpid() gives it
-
-  bool Passed() const { return WIFEXITED(status) && WEXITSTATUS(status) == 0; }
-  bool Killed() const { return WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL; }
-  bool OutOfTime() const { return WIFSIGNALED(status) && WTERMSIG(status) == SIGALRM; }
-};
-
-pid_t StartChild(const std::function<void()>& body, unsigned seconds) {
-  std::fflush(nullptr);
-  const pid_t child = fork();
-  if (child == 0) {
-    alarm(seconds);
-    body();
-    std::fflush(nullptr);
-    _exit(::testing::Test::HasFailure() ? 1 : 0);
-  }
-  return child;
-}
-
-Ended Wait(pid_t child) {
-  Ended ended;
-  waitpid(child, &ended.status, 0);
-  return ended;
-}
 
 // `body` in a child; its failed expectations show in its output and make
 // it exit 1.

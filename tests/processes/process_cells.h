@@ -7,10 +7,10 @@
 // library for the card beneath the kernel stand-in (tests/card_paths).
 #pragma once
 
-#include <sys/types.h>
-
 #include <functional>
 #include <string>
+
+#include "children.h"
 
 namespace orvex::processes {
 
@@ -27,20 +27,6 @@ class Column {
   // the card: onto the controller the cell's processes share.
   virtual void Join() const = 0;
 };
-
-// How a child ended.
-struct Ended {
-  int status = 0;  // as waitpid() gives it
-  bool Passed() const;
-  bool Killed() const;
-  bool Stopped() const;
-  std::string Told() const;
-};
-
-// `body` in a child with a time limit; failed expectations make it exit 1.
-pid_t StartChild(const std::function<void()>& body, unsigned seconds = 60);
-// Waits for a child to end (or, with `or_stop`, to stop).
-Ended Wait(pid_t child, bool or_stop = false);
 
 // What `cell` tells, its processes' own reports of their failures kept out of
 // the test's output: for the cells that must fail.
