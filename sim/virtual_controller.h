@@ -52,7 +52,7 @@ struct Counters {
   std::uint64_t protocol_errors = 0;  // strobes and releases out of turn
   std::uint64_t bytes_taken = 0;
   std::uint64_t unknown_commands = 0;
-  std::size_t lines_kept = 0;    // lines in the transcript, each of a run counted
+  std::uint64_t lines_kept = 0;  // lines in the transcript, each of a run counted
   std::size_t entries_kept = 0;  // its entries: a run of one line in a row is one
   Microseconds paused_total = 0;
 

@@ -77,6 +77,10 @@ class ExchangeRecord {
 
 static_assert(std::atomic_ref<std::uint32_t>::is_always_lock_free);
 static_assert(std::is_trivial_v<ExchangeRecord>);
+// Fixed-width fields only: 32-bit and 64-bit processes on one card read each
+// other's records (both Windows DLLs), so both builds must lay it out alike.
+static_assert(sizeof(ExchangeRecord) == 92 && alignof(ExchangeRecord) == 4,
+              "one layout for 32-bit and 64-bit processes");
 
 // The record laid into a card's shared payload.
 ExchangeRecord& RecordIn(std::span<unsigned char> payload);

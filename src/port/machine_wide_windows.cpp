@@ -52,7 +52,9 @@ struct Record {
   alignas(16) unsigned char payload[SHARED_PAYLOAD_BYTES];
 };
 
-static_assert(sizeof(Record) == 48 + SHARED_PAYLOAD_BYTES, "one layout for both bitnesses");
+static_assert(sizeof(Record) == 48 + SHARED_PAYLOAD_BYTES &&
+                  offsetof(Record, held_since_ms) == 16 && offsetof(Record, payload) == 48,
+              "one layout for both bitnesses");
 
 // Two readings of when the machine started differ by the clocks' drift;
 // one from before a restart differs by at least the restart's time.
