@@ -4,6 +4,7 @@
 
 #include "link/card.h"
 #include "link/register_lock.h"
+#include "port/machine_wide.h"
 #include "port/threads.h"
 
 namespace orvex::link {
@@ -66,7 +67,10 @@ void AfterForkInParent() {
 
 void AfterForkInChild() {
   CardList& cards = Cards();
-  cards.ForEach([](Card& card) { ReleaseAfterForkInChild(card.Queue()); });
+  cards.ForEach([](Card& card) {
+    ReleaseAfterForkInChild(card.Queue());
+    port::ForgetProcessAfterFork(card.Ports());
+  });
   cards.Lock().Unlock();
   port::RestoreCancellation(cancellation_during_fork);
 }

@@ -63,8 +63,19 @@ class ExchangeRecord {
   bool Query() const { return query_ != 0; }
 
  private:
-  static std::uint32_t Encode(Position position);
-  static Position Decode(std::uint32_t word);
+  // Inline: a step is noted at every port access, on the hot path.
+  static constexpr std::uint32_t INDEX_BITS = 20;
+  static constexpr std::uint32_t INDEX_MASK = (std::uint32_t{1} << INDEX_BITS) - 1;
+  static constexpr std::uint32_t LINE_FEED_BIT = std::uint32_t{1} << INDEX_BITS;
+  static constexpr std::uint32_t STEP_SHIFT = 24;
+
+  static constexpr std::uint32_t Encode(Position position) {
+    return (static_cast<std::uint32_t>(position.step) << STEP_SHIFT) |
+           (position.line_feed ? LINE_FEED_BIT : 0) | (position.index & INDEX_MASK);
+  }
+  static constexpr Position Decode(std::uint32_t word) {
+    return {static_cast<Step>(word >> STEP_SHIFT), word & INDEX_MASK, (word & LINE_FEED_BIT) != 0};
+  }
 
   // Plain data, so that shared memory holds one without its being made there
   // (all zero is an idle record); the position is read and written through

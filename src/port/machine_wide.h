@@ -44,6 +44,10 @@ void ReleaseCard(const CardPorts& card);
 // when the card is not shared.
 std::span<unsigned char> SharedPayload(const CardPorts& card);
 
+// In the child of a fork, for each card: what the parent noted of itself
+// (its process id) is not the child's.
+void ForgetProcessAfterFork(const CardPorts& card);
+
 // Who holds the card, as far as the record tells.
 struct CardHolder {
   bool held = false;          // some process holds it now

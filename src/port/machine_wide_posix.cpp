@@ -253,11 +253,21 @@ Record* RecordOf(const CardPorts& card) {
   return record;
 }
 
-void NoteHolder(Record& record) {
+// getpid() is a system call each time: asked once per process and card.
+std::int32_t ThisProcess(CardSharing& sharing) {
+  std::int32_t process = sharing.process.load(std::memory_order_relaxed);
+  if (process == 0) {
+    process = static_cast<std::int32_t>(getpid());
+    sharing.process.store(process, std::memory_order_relaxed);
+  }
+  return process;
+}
+
+void NoteHolder(Record& record, CardSharing& sharing) {
   std::strncpy(record.holder_program, program_invocation_short_name,
                sizeof(record.holder_program) - 1);
   record.held_since_ns.store(MonotonicNanoseconds(), std::memory_order_relaxed);
-  record.holder_process.store(static_cast<std::int32_t>(getpid()), std::memory_order_release);
+  record.holder_process.store(ThisProcess(sharing), std::memory_order_release);
 }
 
 // The hold that made this process's last wait run out is still in place.
@@ -296,7 +306,7 @@ MachineHold HoldCard(const CardPorts& card, double wait_seconds) {
     sharing.problem.store(CANNOT_LOCK, std::memory_order_release);
     return MachineHold::NotShared;
   }
-  NoteHolder(*record);
+  NoteHolder(*record, sharing);
   return from_the_dead ? MachineHold::TakenFromTheDead : MachineHold::Taken;
 }
 
@@ -305,6 +315,10 @@ void ReleaseCard(const CardPorts& card) {
   if (record == nullptr) return;
   record->holder_process.store(0, std::memory_order_release);
   (void)pthread_mutex_unlock(&record->mutex);
+}
+
+void ForgetProcessAfterFork(const CardPorts& card) {
+  card.Sharing().process.store(0, std::memory_order_relaxed);
 }
 
 std::span<unsigned char> SharedPayload(const CardPorts& card) {

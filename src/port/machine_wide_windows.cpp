@@ -257,6 +257,9 @@ void ReleaseCard(const CardPorts& card) {
   ReleaseMutex(sharing.lock.load(std::memory_order_acquire));
 }
 
+// Windows has no fork, and its process id costs no system call.
+void ForgetProcessAfterFork(const CardPorts&) {}
+
 std::span<unsigned char> SharedPayload(const CardPorts& card) {
   auto* record = static_cast<Record*>(card.Sharing().record.load(std::memory_order_acquire));
   if (record == nullptr) return {};

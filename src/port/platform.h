@@ -35,6 +35,10 @@ struct CardSharing {
   // stopped holder costs one wait, not one per queued call.
   std::atomic<std::int32_t> gave_up_to{0};
   std::atomic<std::int64_t> gave_up_since{0};
+  // This process's id as the record notes its holder, asked of the kernel
+  // once (a system call on Linux) and forgotten in a fork's child; 0 until
+  // then.
+  std::atomic<std::int32_t> process{0};
   // The record's name, as MachineWideName gives it when the card is made;
   // empty: no other process can reach the card.
   char name[64] = {};
