@@ -18,6 +18,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <pthread.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -288,6 +289,10 @@ bool SameHoldAsLastGaveUpTo(const Record& record, const CardSharing& sharing) {
              sharing.gave_up_since.load(std::memory_order_relaxed);
 }
 
+bool ProcessIsThere(std::int32_t process) {
+  return kill(static_cast<pid_t>(process), 0) == 0 || errno != ESRCH;
+}
+
 void NoteGaveUp(const Record& record, CardSharing& sharing) {
   sharing.gave_up_to.store(record.holder_process.load(std::memory_order_acquire),
                            std::memory_order_relaxed);
@@ -342,7 +347,9 @@ CardHolder HolderOf(const CardPorts& card) {
   const Record* record = RecordOf(card);
   if (record == nullptr) return holder;
   holder.process = record->holder_process.load(std::memory_order_acquire);
-  holder.held = holder.process != 0;
+  // A holder that died is no longer there to hold anything: the next
+  // exchange finishes its line.
+  holder.held = holder.process != 0 && ProcessIsThere(holder.process);
   if (!holder.held) return holder;
   std::memcpy(holder.program, record->holder_program, sizeof(holder.program) - 1);
   const std::int64_t since = record->held_since_ns.load(std::memory_order_relaxed);

@@ -212,6 +212,14 @@ void NoteHolder(Record& record) {
                               std::memory_order_release);
 }
 
+bool ProcessIsThere(std::int32_t process) {
+  const HANDLE handle = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(process));
+  if (handle == nullptr) return GetLastError() != ERROR_INVALID_PARAMETER;  // no such process
+  const bool running = WaitForSingleObject(handle, 0) == WAIT_TIMEOUT;
+  CloseHandle(handle);
+  return running;
+}
+
 bool SameHoldAsLastGaveUpTo(Record& record, const CardSharing& sharing) {
   const std::int32_t holder = HolderProcess(record).load(std::memory_order_acquire);
   return holder != 0 && holder == sharing.gave_up_to.load(std::memory_order_relaxed) &&
@@ -271,7 +279,9 @@ CardHolder HolderOf(const CardPorts& card) {
   Record* record = RecordOf(card);
   if (record == nullptr) return holder;
   holder.process = HolderProcess(*record).load(std::memory_order_acquire);
-  holder.held = holder.process != 0;
+  // A holder that ended is no longer there to hold anything: the next
+  // exchange finishes its line.
+  holder.held = holder.process != 0 && ProcessIsThere(holder.process);
   if (!holder.held) return holder;
   std::memcpy(holder.program, record->holder_program, sizeof(holder.program) - 1);
   const std::int64_t since = HeldSince(*record).load(std::memory_order_relaxed);

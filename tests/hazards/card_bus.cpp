@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstdarg>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -21,7 +22,17 @@ int dev_port_stand_in = -1;
 
 }  // namespace
 
+// The cell's own folder of records, in the one the test is given: cells run
+// side by side, and a cell that ends a process in the middle of a line leaves
+// that line to the card's next holder, which must be of the same cell.
+void KeepRecordsOfTheCellApart() {
+  const char* given = std::getenv("ORVEXPORTIO_RECORD_DIR");
+  std::string folder = std::string(given != nullptr ? given : "/tmp") + "/cell-XXXXXX";
+  if (mkdtemp(folder.data()) != nullptr) setenv("ORVEXPORTIO_RECORD_DIR", folder.c_str(), 1);
+}
+
 void StartCell() {
+  KeepRecordsOfTheCellApart();
   (void)testing::DropRawIoCapability();
   int ends[2];
   if (pipe2(ends, O_CLOEXEC) == 0) dev_port_stand_in = ends[0];

@@ -101,6 +101,15 @@ void SlowEveryLook(sim::VirtualController& card, sim::Microseconds stall) {
   card.SetFaults(slow);
 }
 
+// The process the card's record shows as its holder, 0 for none.
+int HolderShown() {
+  orvex_card* card = orvex_open(kCardBase, nullptr);
+  orvex_holder held{};
+  (void)orvex_card_holder(card, &held);
+  orvex_close(card);
+  return held.process;
+}
+
 // The call that sends the exchange.
 int Call(const Exchange& exchange) {
   if (!exchange.query) return MA(1, 2.5F);
@@ -174,6 +183,9 @@ std::string KillAtEveryAccess(const Column& column, Records records, const Excha
         ADD_FAILURE() << "lived on";
       }));
       if (!killed.Killed()) problems.Add(at + "the process to kill ended with " + killed.Told());
+      if (records == Records::Shared && access == accesses) {
+        problems.ExpectEqual(HolderShown(), 0, at + "the holder shown, dead");
+      }
       problems.ExpectPassed(Wait(StartChild([&] {
                               column.Join();
                               EXPECT_EQ(DH(2), 1);
