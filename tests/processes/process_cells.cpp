@@ -246,7 +246,9 @@ std::string StoppedHolder(const Column& column, Records records) {
 std::string ForkWithTheCardHeld(const Column& column, Records records) {
   Problems problems;
   sim::VirtualController& card = FreshCard(column, records, sim::Clock::Real);
-  SlowEveryLook(card, 2000);  // a line takes some 35 ms
+  // A line takes some 150 ms: the fork comes while it is in flight, even on a
+  // busy machine.
+  SlowEveryLook(card, 8000);
   problems.ExpectPassed(Wait(StartChild([&] {
                           column.Join();
                           std::thread mover([] { EXPECT_EQ(MA(1, 2.5F), 1); });
