@@ -8,7 +8,9 @@ mount -t proc proc /proc
 mount -t sysfs sysfs /sys
 mount -t devtmpfs devtmpfs /dev
 mount -t debugfs debugfs /sys/kernel/debug
-mount -t tmpfs tmpfs /tmp
+# /tmp is the initramfs's own (already in memory), not a tmpfs over it: a
+# build tree under /tmp puts the host's libraries there, at their own paths.
+mkdir -p /tmp && chmod 1777 /tmp
 dmesg -n 1
 
 echo "orvex-guest: up after $(cut -d' ' -f1 /proc/uptime) s"
