@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -251,13 +252,25 @@ std::string ForkWithTheCardHeld(const Column& column, Records records) {
   SlowEveryLook(card, 8000);
   problems.ExpectPassed(Wait(StartChild([&] {
                           column.Join();
-                          std::thread mover([] { EXPECT_EQ(MA(1, 2.5F), 1); });
+                          std::atomic<bool> moved{false};
+                          std::thread mover([&moved] {
+                            EXPECT_EQ(MA(1, 2.5F), 1);
+                            moved = true;
+                          });
                           while (sim::TheController().Snapshot().bytes_taken == 0) {
                             std::this_thread::sleep_for(std::chrono::microseconds(200));
                           }
                           const pid_t forked = StartChild([] { EXPECT_EQ(DH(2), 1); });
+                          // Not yet moved: the fork came with the line in flight. A
+                          // machine too busy to fork in time lets the line end first;
+                          // ThreadSanitizer then counts the ended, unjoined mover as
+                          // leaked in the child, which says nothing of the library.
+                          const bool forked_in_flight = !moved;
                           mover.join();
-                          EXPECT_TRUE(Wait(forked).Passed());
+                          const Ended child = Wait(forked);
+                          if (forked_in_flight) {
+                            EXPECT_TRUE(child.Passed()) << child.Told();
+                          }
                         })),
                         "the forking process");
   problems.ExpectEqual(card.LineTexts(), Lines{"1PA 250\r", "2DH\r"}, "lines");
