@@ -18,12 +18,14 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <pthread.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstddef>
@@ -40,7 +42,7 @@ namespace orvex::port {
 namespace {
 
 constexpr std::uint32_t RECORD_MAGIC = 0x4F525643;  // "ORVC"
-constexpr std::uint32_t RECORD_VERSION = 1;
+constexpr std::uint32_t RECORD_VERSION = 2;
 constexpr const char* RECORD_DIR_VARIABLE = "ORVEXPORTIO_RECORD_DIR";
 constexpr const char* DEFAULT_RECORD_DIR = "/dev/shm";
 constexpr const char* SHARING_GROUP = "orvex";
@@ -57,6 +59,9 @@ struct Record {
   std::atomic<std::int32_t> holder_process;  // 0 while nobody holds the card
   std::atomic<std::int64_t> held_since_ns;   // on CLOCK_MONOTONIC_COARSE
   char holder_program[16];
+  std::atomic<std::int32_t> holder_processor;
+  std::atomic<std::int32_t> claimant;          // 0, or a waiter owed the next turn
+  std::atomic<std::int64_t> claim_renewed_ns;  // on CLOCK_MONOTONIC
   alignas(16) unsigned char payload[SHARED_PAYLOAD_BYTES];
 };
 
@@ -100,36 +105,42 @@ std::int64_t CoarseMonotonicNanoseconds() {
   return std::int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
 }
 
-#if defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-#define ORVEX_UNDER_THREAD_SANITIZER 1
-#endif
-#endif
-#if defined(__SANITIZE_THREAD__)
-#define ORVEX_UNDER_THREAD_SANITIZER 1
-#endif
+// How a waiter waits: spin-then-park, the technique of an adaptive mutex.
+// A holder on another processor lets the card go within a line's time, and
+// a waiter that watches the holder's word takes it at once. Between watches
+// it naps on a timer, never asleep on the lock itself: a sleeper there would
+// cost the releasing holder a wake-up across processors (an interrupt; in a
+// virtual machine a trip through the hypervisor) at every line, and nobody
+// needs waking when nobody sleeps on the lock.
+//
+// Napping alone would let the processes that happen to be awake take turns
+// while a napping one waits out its bound. So a waiter that has waited too
+// long claims the next turn, as a mutex's starvation mode hands the lock to
+// the waiter at the head of its queue: every other process, the releasing
+// holder included, leaves the card to the claimant. A claim its claimant
+// does not renew (stopped, dead) lapses, and the others go on.
+constexpr std::int64_t WATCH_NANOSECONDS = 100'000;
+constexpr int LOOKS_BETWEEN_CLOCK_READS = 64;
+constexpr std::int64_t FIRST_NAP_NANOSECONDS = 50'000;
+constexpr std::int64_t LONGEST_NAP_NANOSECONDS = 1'000'000;
+constexpr std::int64_t YOUNG_HOLD_NANOSECONDS = 10'000'000;
+constexpr std::int64_t CLAIM_AFTER_NANOSECONDS = 2'000'000;
+constexpr std::int64_t CLAIM_LAPSES_AFTER_NANOSECONDS = 5'000'000;
 
-// Waits for the mutex at most `seconds`, on the steady clock, so that a step
-// of the wall clock neither ends nor stretches the wait. ThreadSanitizer
-// follows neither pthread_mutex_clocklock nor a timed lock that returns
-// EOWNERDEAD (it would take the unlock that follows for one of a mutex never
-// locked): under it, and only there, the wait tries the lock every 100 us,
-// since its try-lock knows both outcomes.
-int LockWithin(pthread_mutex_t& mutex, double seconds) {
-  const std::int64_t at = MonotonicNanoseconds() + static_cast<std::int64_t>(seconds * 1e9);
-#ifdef ORVEX_UNDER_THREAD_SANITIZER
-  for (;;) {
-    const int outcome = pthread_mutex_trylock(&mutex);
-    if (outcome != EBUSY) return outcome;
-    if (MonotonicNanoseconds() >= at) return ETIMEDOUT;
-    const timespec pause{0, 100'000};
-    nanosleep(&pause, nullptr);
-  }
-#else
-  const timespec deadline{static_cast<time_t>(at / 1'000'000'000),
-                          static_cast<long>(at % 1'000'000'000)};
-  return pthread_mutex_clocklock(&mutex, CLOCK_MONOTONIC, &deadline);
+static_assert(CLAIM_LAPSES_AFTER_NANOSECONDS > WATCH_NANOSECONDS + LONGEST_NAP_NANOSECONDS,
+              "a claimant renews its claim between a watch and a nap");
+
+// Tells the processor this is a busy-wait loop (x86 PAUSE): the loop does
+// not flood the memory bus and gives a sibling hyper-thread its turn.
+inline void BusyWaitHint() {
+#if defined(__i386__) || defined(__x86_64__)
+  __builtin_ia32_pause();
 #endif
+}
+
+void Nap(std::int64_t nanoseconds) {
+  const timespec pause{0, static_cast<long>(nanoseconds)};
+  nanosleep(&pause, nullptr);
 }
 
 const char* RecordDir() {
@@ -278,6 +289,7 @@ void NoteHolder(Record& record, CardSharing& sharing) {
   std::strncpy(record.holder_program, program_invocation_short_name,
                sizeof(record.holder_program) - 1);
   record.held_since_ns.store(CoarseMonotonicNanoseconds(), std::memory_order_relaxed);
+  record.holder_processor.store(sched_getcpu(), std::memory_order_relaxed);
   record.holder_process.store(ThisProcess(sharing), std::memory_order_release);
 }
 
@@ -300,16 +312,111 @@ void NoteGaveUp(const Record& record, CardSharing& sharing) {
                               std::memory_order_relaxed);
 }
 
+// Whether this process may try the lock now: no claim stands, or it is this
+// process's own, or its claimant has let it lapse.
+bool MayTry(const Record& record, std::int32_t self) {
+  const std::int32_t claimant = record.claimant.load(std::memory_order_acquire);
+  if (claimant == 0 || claimant == self) return true;
+  return MonotonicNanoseconds() - record.claim_renewed_ns.load(std::memory_order_relaxed) >=
+         CLAIM_LAPSES_AFTER_NANOSECONDS;
+}
+
+// Claims the next turn, or renews this process's claim; leaves a claim
+// another live waiter renews in place.
+void ClaimNextTurn(Record& record, std::int32_t self, std::int64_t now) {
+  std::int32_t claimant = record.claimant.load(std::memory_order_acquire);
+  if (claimant != 0 && claimant != self &&
+      now - record.claim_renewed_ns.load(std::memory_order_relaxed) <
+          CLAIM_LAPSES_AFTER_NANOSECONDS) {
+    return;
+  }
+  record.claim_renewed_ns.store(now, std::memory_order_relaxed);
+  if (claimant != self) {
+    (void)record.claimant.compare_exchange_strong(claimant, self, std::memory_order_acq_rel);
+  }
+}
+
+void LetClaimGo(Record& record, std::int32_t self) {
+  std::int32_t claimant = self;
+  (void)record.claimant.compare_exchange_strong(claimant, 0, std::memory_order_acq_rel);
+}
+
+// Whether the holder is about to let the card go, as far as a waiter can
+// tell: it runs on another processor (one on this processor cannot run
+// while this waiter watches) and its hold is young (one held for long is
+// stopped, or drives a slow controller).
+bool HoldIsYoung(const Record& record) {
+  return CoarseMonotonicNanoseconds() - record.held_since_ns.load(std::memory_order_relaxed) <
+         YOUNG_HOLD_NANOSECONDS;
+}
+
+bool WorthWatching(const Record& record) {
+  return record.holder_processor.load(std::memory_order_relaxed) != sched_getcpu() &&
+         HoldIsYoung(record);
+}
+
+// Watches the holder's word for one watch and tries the lock whenever it
+// reads free. True with the try's outcome once the lock was tried and not
+// found busy. Only reads between tries, so the holder keeps its cache line.
+bool TakenWhileWatching(Record& record, std::int32_t self, int& outcome) {
+  const std::int64_t until = MonotonicNanoseconds() + WATCH_NANOSECONDS;
+  do {
+    for (int look = 0; look < LOOKS_BETWEEN_CLOCK_READS; ++look) {
+      if (record.holder_process.load(std::memory_order_relaxed) == 0 && MayTry(record, self)) {
+        outcome = pthread_mutex_trylock(&record.mutex);
+        if (outcome != EBUSY) return true;
+      }
+      BusyWaitHint();
+    }
+  } while (MonotonicNanoseconds() < until);
+  return false;
+}
+
+// Waits for the lock for at most `seconds`, on the steady clock: 0 or
+// EOWNERDEAD once it is this thread's, ETIMEDOUT, or the lock's error. Only
+// ever tries the lock, never sleeps on it, so ThreadSanitizer, which follows
+// a try-lock's outcomes (EOWNERDEAD included), follows this one too.
+int WaitForCard(Record& record, std::int32_t self, double seconds) {
+  const std::int64_t began = MonotonicNanoseconds();
+  const std::int64_t deadline = began + static_cast<std::int64_t>(seconds * 1e9);
+  std::int64_t nap = FIRST_NAP_NANOSECONDS;
+  for (;;) {
+    int outcome = EBUSY;
+    if (WorthWatching(record) && TakenWhileWatching(record, self, outcome)) return outcome;
+    // A holder that died leaves its word set: the lock tells.
+    if (MayTry(record, self)) {
+      outcome = pthread_mutex_trylock(&record.mutex);
+      if (outcome != EBUSY) return outcome;
+    }
+    const std::int64_t now = MonotonicNanoseconds();
+    if (now >= deadline) return ETIMEDOUT;
+    if (now - began >= CLAIM_AFTER_NANOSECONDS) {
+      // The card waits for its claimant, which does not nap while the hold
+      // is young: it lets a holder on its own processor run, and watches.
+      ClaimNextTurn(record, self, now);
+      nap = FIRST_NAP_NANOSECONDS;
+      if (HoldIsYoung(record)) {
+        (void)sched_yield();
+        continue;
+      }
+    }
+    Nap(std::min(nap, deadline - now));
+    nap = std::min(nap * 2, LONGEST_NAP_NANOSECONDS);
+  }
+}
+
 }  // namespace
 
 MachineHold HoldCard(const CardPorts& card, double wait_seconds) {
   Record* record = RecordOf(card);
   if (record == nullptr) return MachineHold::NotShared;
   CardSharing& sharing = card.Sharing();
-  int outcome = pthread_mutex_trylock(&record->mutex);
+  const std::int32_t self = ThisProcess(sharing);
+  int outcome = MayTry(*record, self) ? pthread_mutex_trylock(&record->mutex) : EBUSY;
   if (outcome == EBUSY) {
     if (SameHoldAsLastGaveUpTo(*record, sharing)) return MachineHold::HeldElsewhere;
-    outcome = LockWithin(record->mutex, wait_seconds);
+    outcome = WaitForCard(*record, self, wait_seconds);
+    LetClaimGo(*record, self);
     if (outcome == ETIMEDOUT) {
       NoteGaveUp(*record, sharing);
       return MachineHold::HeldElsewhere;

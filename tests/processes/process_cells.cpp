@@ -121,6 +121,27 @@ std::string MoveLine(int count) {
   return "1PA " + std::to_string(count) + "\r";
 }
 
+// A process that calls MA(2, 1.0) on the card, held by a stopped process, and is
+// itself stopped a while into its wait.
+pid_t StartStoppedWaiter(const Column& column) {
+  constexpr auto kIntoTheWait = std::chrono::milliseconds(100);
+  int joined[2];
+  if (pipe(joined) != 0) return -1;
+  const pid_t waiter = StartChild([&] {
+    column.Join();
+    (void)!write(joined[1], "j", 1);
+    (void)MA(2, 1.0F);
+  });
+  close(joined[1]);
+  char told = 0;
+  (void)!read(joined[0], &told, 1);
+  close(joined[0]);
+  std::this_thread::sleep_for(kIntoTheWait);
+  kill(waiter, SIGSTOP);
+  (void)Wait(waiter, true);
+  return waiter;
+}
+
 }  // namespace
 
 std::string CrowdOnOneCard(const Column& column, Records records, int processes) {
@@ -213,6 +234,9 @@ std::string StoppedHolder(const Column& column, Records records) {
   const Ended stopped = Wait(holder, true);
   if (!stopped.Stopped()) return "the holder did not stop: " + stopped.Told();
   const std::uint64_t bytes_taken = card.Snapshot().bytes_taken;
+  // A waiter stopped in its wait, long enough into it to have claimed the
+  // next turn: its claim must not hold the others up once the card is free.
+  const pid_t stopped_waiter = StartStoppedWaiter(column);
   problems.ExpectPassed(Wait(StartChild([&] {
                           column.Join();
                           const SteadyClock::time_point start = SteadyClock::now();
@@ -239,7 +263,11 @@ std::string StoppedHolder(const Column& column, Records records) {
                           EXPECT_EQ(DH(2), 1);
                         })),
                         "the next process");
-  problems.ExpectEqual(card.LineTexts(), Lines{"1PA 250\r", "2DH\r"}, "lines");
+  kill(stopped_waiter, SIGCONT);
+  (void)Wait(stopped_waiter);  // its call went through once it ran on, or gave up
+  Lines lines = card.LineTexts();
+  if (lines.size() == 3 && lines.back() == "2PA 100\r") lines.pop_back();
+  problems.ExpectEqual(lines, Lines{"1PA 250\r", "2DH\r"}, "lines");
   problems.ExpectEqual(card.Snapshot().protocol_errors, std::uint64_t{0}, "protocol errors");
   return problems.Text();
 }
