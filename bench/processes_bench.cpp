@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -34,15 +35,20 @@ std::uint64_t SendUntil(Clock::time_point until) {
   return lines;
 }
 
+struct Together {
+  double lines_per_second = 0.0;
+  double fewest_against_mean = 0.0;  // one process's fewest lines, against the mean
+};
+
 // Lines per second that `processes` processes move together in `seconds`.
-double LinesPerSecond(int processes, double seconds) {
+Together LinesPerSecond(int processes, double seconds) {
   const Clock::time_point start = Clock::now() + std::chrono::milliseconds(200);
   const auto until =
       start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
   std::vector<int> results;
   for (int process = 0; process < processes; ++process) {
     int ends[2];
-    if (pipe(ends) != 0) return 0.0;
+    if (pipe(ends) != 0) return {};
     if (fork() == 0) {
       close(ends[0]);
       while (Clock::now() < start) {
@@ -55,14 +61,19 @@ double LinesPerSecond(int processes, double seconds) {
     results.push_back(ends[0]);
   }
   std::uint64_t total = 0;
+  std::uint64_t fewest = UINT64_MAX;
   for (const int result : results) {
     std::uint64_t lines = 0;
-    if (read(result, &lines, sizeof lines) == sizeof lines) total += lines;
+    if (read(result, &lines, sizeof lines) != sizeof lines) lines = 0;
+    total += lines;
+    fewest = std::min(fewest, lines);
     close(result);
   }
   while (wait(nullptr) > 0) {
   }
-  return static_cast<double>(total) / seconds;
+  const double mean = static_cast<double>(total) / processes;
+  return {static_cast<double>(total) / seconds,
+          mean > 0.0 ? static_cast<double>(fewest) / mean : 0.0};
 }
 
 }  // namespace
@@ -76,12 +87,15 @@ int main(int argc, char** argv) {
     return 1;
   }
   orvex::bench::SetInstantControllerAccessCost(kAccessCost);
-  const double alone = LinesPerSecond(1, seconds);
+  const double alone = LinesPerSecond(1, seconds).lines_per_second;
   std::printf("lines per second, 1 process: %.0f\n", alone);
   for (const int processes : {2, 4}) {
-    const double together = LinesPerSecond(processes, seconds);
-    std::printf("lines per second, %d processes together: %.0f (%.1f %% of one)\n", processes,
-                together, 100.0 * together / alone);
+    const Together together = LinesPerSecond(processes, seconds);
+    std::printf(
+        "lines per second, %d processes together: %.0f (%.1f %% of one); the fewest of one "
+        "process: %.0f %% of the mean\n",
+        processes, together.lines_per_second, 100.0 * together.lines_per_second / alone,
+        100.0 * together.fewest_against_mean);
   }
   std::printf(
       "protocol errors at the controller: %llu\n",

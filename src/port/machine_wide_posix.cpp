@@ -121,7 +121,7 @@ std::int64_t CoarseMonotonicNanoseconds() {
 // does not renew (stopped, dead) lapses, and the others go on.
 constexpr std::int64_t WATCH_NANOSECONDS = 100'000;
 constexpr int LOOKS_BETWEEN_CLOCK_READS = 64;
-constexpr std::int64_t FIRST_NAP_NANOSECONDS = 50'000;
+constexpr std::int64_t FIRST_NAP_NANOSECONDS = 200'000;
 constexpr std::int64_t LONGEST_NAP_NANOSECONDS = 1'000'000;
 constexpr std::int64_t YOUNG_HOLD_NANOSECONDS = 10'000'000;
 constexpr std::int64_t CLAIM_AFTER_NANOSECONDS = 2'000'000;
