@@ -60,7 +60,7 @@ struct Record {
   std::atomic<std::int64_t> held_since_ns;   // on CLOCK_MONOTONIC_COARSE
   char holder_program[16];
   std::atomic<std::int32_t> holder_processor;
-  std::atomic<std::int32_t> claimant;          // 0, or a waiter owed the next turn
+  std::atomic<std::uint64_t> claim;            // 0, or the waiter owed the next turn
   std::atomic<std::int64_t> claim_renewed_ns;  // on CLOCK_MONOTONIC
   alignas(16) unsigned char payload[SHARED_PAYLOAD_BYTES];
 };
@@ -117,7 +117,8 @@ std::int64_t CoarseMonotonicNanoseconds() {
 // while a napping one waits out its bound. So a waiter that has waited too
 // long claims the next turn, as a mutex's starvation mode hands the lock to
 // the waiter at the head of its queue: every other process, the releasing
-// holder included, leaves the card to the claimant. A claim its claimant
+// holder included, leaves the card to the claimant, and of the waiters that
+// claim, the one that has waited longest is owed it. A claim its claimant
 // does not renew (stopped, dead) lapses, and the others go on.
 constexpr std::int64_t WATCH_NANOSECONDS = 100'000;
 constexpr int LOOKS_BETWEEN_CLOCK_READS = 64;
@@ -312,33 +313,62 @@ void NoteGaveUp(const Record& record, CardSharing& sharing) {
                               std::memory_order_relaxed);
 }
 
-// Whether this process may try the lock now: no claim stands, or it is this
-// process's own, or its claimant has let it lapse.
-bool MayTry(const Record& record, std::int32_t self) {
-  const std::int32_t claimant = record.claimant.load(std::memory_order_acquire);
-  if (claimant == 0 || claimant == self) return true;
-  return MonotonicNanoseconds() - record.claim_renewed_ns.load(std::memory_order_relaxed) >=
+// A claim in one word, so that it changes whole: the process's id, and
+// since when it waits, in milliseconds on the steady clock (the low 32 bits:
+// they wrap after 49 days, and are compared as a difference).
+struct Claim {
+  std::int32_t process = 0;
+  std::uint32_t waiting_since_ms = 0;
+
+  static Claim Of(std::uint64_t word) {
+    return {static_cast<std::int32_t>(word & 0xFFFF'FFFFU), static_cast<std::uint32_t>(word >> 32)};
+  }
+  std::uint64_t Word() const {
+    return (std::uint64_t{waiting_since_ms} << 32) | static_cast<std::uint32_t>(process);
+  }
+  bool WaitedLongerThan(const Claim& other) const {
+    return static_cast<std::int32_t>(waiting_since_ms - other.waiting_since_ms) < 0;
+  }
+};
+
+bool ClaimLapsed(const Record& record, std::int64_t now) {
+  return now - record.claim_renewed_ns.load(std::memory_order_relaxed) >=
          CLAIM_LAPSES_AFTER_NANOSECONDS;
 }
 
-// Claims the next turn, or renews this process's claim; leaves a claim
-// another live waiter renews in place.
-void ClaimNextTurn(Record& record, std::int32_t self, std::int64_t now) {
-  std::int32_t claimant = record.claimant.load(std::memory_order_acquire);
-  if (claimant != 0 && claimant != self &&
-      now - record.claim_renewed_ns.load(std::memory_order_relaxed) <
-          CLAIM_LAPSES_AFTER_NANOSECONDS) {
-    return;
-  }
-  record.claim_renewed_ns.store(now, std::memory_order_relaxed);
-  if (claimant != self) {
-    (void)record.claimant.compare_exchange_strong(claimant, self, std::memory_order_acq_rel);
+// Whether this process may try the lock now: no claim stands, or it is this
+// process's own, or its claimant has let it lapse.
+bool MayTry(const Record& record, std::int32_t self) {
+  const std::uint64_t word = record.claim.load(std::memory_order_acquire);
+  if (word == 0 || Claim::Of(word).process == self) return true;
+  return ClaimLapsed(record, MonotonicNanoseconds());
+}
+
+// Claims the next turn for this process, waiting since `began`, or renews
+// its claim. The waiter that has waited longest is owed the turn (first
+// come, first served among the waiters that waited too long): a claim of
+// one that waited longer, and renews it, stands.
+void ClaimNextTurn(Record& record, std::int32_t self, std::int64_t began, std::int64_t now) {
+  const Claim mine{self, static_cast<std::uint32_t>(began / 1'000'000)};
+  std::uint64_t word = record.claim.load(std::memory_order_acquire);
+  for (;;) {
+    if (word != 0 && word != mine.Word() && !ClaimLapsed(record, now) &&
+        !mine.WaitedLongerThan(Claim::Of(word))) {
+      return;
+    }
+    record.claim_renewed_ns.store(now, std::memory_order_relaxed);
+    if (word == mine.Word() ||
+        record.claim.compare_exchange_weak(word, mine.Word(), std::memory_order_acq_rel)) {
+      return;
+    }
   }
 }
 
 void LetClaimGo(Record& record, std::int32_t self) {
-  std::int32_t claimant = self;
-  (void)record.claimant.compare_exchange_strong(claimant, 0, std::memory_order_acq_rel);
+  std::uint64_t word = record.claim.load(std::memory_order_acquire);
+  if (word != 0 && Claim::Of(word).process == self) {
+    (void)record.claim.compare_exchange_strong(word, 0, std::memory_order_acq_rel);
+  }
 }
 
 // Whether the holder is about to let the card go, as far as a waiter can
@@ -393,7 +423,7 @@ int WaitForCard(Record& record, std::int32_t self, double seconds) {
     if (now - began >= CLAIM_AFTER_NANOSECONDS) {
       // The card waits for its claimant, which does not nap while the hold
       // is young: it lets a holder on its own processor run, and watches.
-      ClaimNextTurn(record, self, now);
+      ClaimNextTurn(record, self, began, now);
       nap = FIRST_NAP_NANOSECONDS;
       if (HoldIsYoung(record)) {
         (void)sched_yield();
