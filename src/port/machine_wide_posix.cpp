@@ -371,15 +371,16 @@ void LetClaimGo(Record& record, std::int32_t self) {
   }
 }
 
-// Whether the holder is about to let the card go, as far as a waiter can
-// tell: it runs on another processor (one on this processor cannot run
-// while this waiter watches) and its hold is young (one held for long is
-// stopped, or drives a slow controller).
+// A hold of a few lines' time at most: one held for longer is stopped, or
+// drives a slow controller, and is not about to end.
 bool HoldIsYoung(const Record& record) {
   return CoarseMonotonicNanoseconds() - record.held_since_ns.load(std::memory_order_relaxed) <
          YOUNG_HOLD_NANOSECONDS;
 }
 
+// Whether the holder is about to let the card go, as far as a waiter can
+// tell: it runs on another processor (one on this processor cannot run
+// while this waiter watches) and its hold is young.
 bool WorthWatching(const Record& record) {
   return record.holder_processor.load(std::memory_order_relaxed) != sched_getcpu() &&
          HoldIsYoung(record);
