@@ -1,10 +1,7 @@
 // The orvexctl program itself, run as a user runs it: loading the built
 // libraries by path, its output, its exit status.
 #include <dlfcn.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -28,6 +25,7 @@
 #include "library_location.h"
 #include "orvexportio.h"
 #include "port_diagnosis.h"
+#include "program_runs.h"
 #include "setup_lines.h"
 #include "shared_memory.h"
 #include "trace.h"
@@ -38,71 +36,15 @@ namespace orvexctl {
 namespace {
 
 namespace fs = std::filesystem;
-
-struct Finished {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-std::string Slurp(const fs::path& file) {
-  std::ifstream stream(file, std::ios::binary);
-  std::ostringstream text;
-  text << stream.rdbuf();
-  return text.str();
-}
-
-class ScratchFolder {
- public:
-  ScratchFolder() {
-    std::string pattern = (fs::temp_directory_path() / "orvexctl-test-XXXXXX").string();
-    path_ = mkdtemp(pattern.data()) != nullptr ? fs::path(pattern) : fs::path();
-  }
-  ~ScratchFolder() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
-
-// What a test does to the program while it runs, given its process and the
-// file its standard output goes to.
-using WhileRunning = std::function<void(pid_t child, const fs::path& out)>;
-
-Finished RunProgram(const fs::path& program, const std::vector<std::string>& arguments,
-                    const WhileRunning& while_running = {}) {
-  const ScratchFolder scratch;
-  const fs::path out = scratch.path() / "out";
-  const fs::path err = scratch.path() / "err";
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  std::vector<std::string> words = {program.string()};
-  words.insert(words.end(), arguments.begin(), arguments.end());
-  std::vector<char*> argv;
-  for (std::string& word : words) argv.push_back(word.data());
-  argv.push_back(nullptr);
-  pid_t child = 0;
-  Finished finished;
-  if (posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environ) == 0) {
-    if (while_running) while_running(child, out);
-    int status = 0;
-    waitpid(child, &status, 0);
-    finished.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  }
-  posix_spawn_file_actions_destroy(&actions);
-  finished.out = Slurp(out);
-  finished.err = Slurp(err);
-  return finished;
-}
+using orvex::testing::Finished;
+using orvex::testing::RunProgram;
+using orvex::testing::ScratchFolder;
+using orvex::testing::Slurp;
+using orvex::testing::WhileRunning;
 
 Finished Orvexctl(const std::vector<std::string>& arguments,
                   const WhileRunning& while_running = {}) {
-  return RunProgram(ORVEXCTL_PROGRAM, arguments, while_running);
+  return RunProgram(ORVEXCTL_PROGRAM, arguments, {}, while_running);
 }
 
 // The commands orvexctl announced with --trace, each with the lines the

@@ -5,9 +5,7 @@
 #include <gtest/gtest.h>
 #include <pthread.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/mman.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -16,18 +14,16 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "children.h"
 #include "orvexportio.h"
+#include "program_runs.h"
 #include "shared_bus.h"
 #include "shared_lock.h"
 #include "shared_memory.h"
 #include "virtual_bus.h"
-
-extern char** environ;
 
 namespace orvex::testing {
 namespace {
@@ -306,55 +302,17 @@ TEST(SharedBusName, LettersDigitsDashAndUnderscoreUpToThirtyTwo) {
 
 // ---- orvexctl, as a user runs it in a shell ------------------------------------
 
-struct Finished {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-std::string Slurp(const fs::path& file) {
-  std::ifstream stream(file, std::ios::binary);
-  std::ostringstream text;
-  text << stream.rdbuf();
-  return text.str();
-}
-
 // orvexctl with `arguments`, the environment this test runs in and
 // `variables` on top, on the real clock, killed after 60 s.
 Finished Orvexctl(const std::vector<std::string>& variables,
                   const std::vector<std::string>& arguments) {
-  const fs::path out = fs::temp_directory_path() / ("orvexctl-shared-" + std::to_string(getpid()));
-  const fs::path err = fs::path(out).concat(".err");
-  std::vector<std::string> words = {"timeout", "60", ORVEXCTL_PROGRAM};
+  std::vector<std::string> words = {"60", ORVEXCTL_PROGRAM};
   words.insert(words.end(), arguments.begin(), arguments.end());
   std::vector<std::string> environment = {std::string(sim::kClockVariable) + "="};
   environment.insert(environment.end(), variables.begin(), variables.end());
-  for (char** variable = environ; *variable != nullptr; ++variable) {
-    if (!std::string(*variable).starts_with(sim::kClockVariable)) environment.push_back(*variable);
-  }
-  std::vector<char*> argv;
-  for (std::string& word : words) argv.push_back(word.data());
-  argv.push_back(nullptr);
-  std::vector<char*> envp;
-  for (std::string& variable : environment) envp.push_back(variable.data());
-  envp.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  Finished run;
-  pid_t child = 0;
-  if (posix_spawnp(&child, "timeout", &actions, nullptr, argv.data(), envp.data()) == 0) {
-    int status = 0;
-    waitpid(child, &status, 0);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  }
-  posix_spawn_file_actions_destroy(&actions);
-  run.out = Slurp(out);
-  run.err = Slurp(err);
-  fs::remove(out);
-  fs::remove(err);
-  return run;
+  const std::vector<std::string> inherited = EnvironmentWithout(sim::kClockVariable);
+  environment.insert(environment.end(), inherited.begin(), inherited.end());
+  return RunProgram("timeout", words, environment);
 }
 
 // Successive runs see the axes where the last left them; a run on another
