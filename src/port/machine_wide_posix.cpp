@@ -294,23 +294,8 @@ void NoteHolder(Record& record, CardSharing& sharing) {
   record.holder_process.store(ThisProcess(sharing), std::memory_order_release);
 }
 
-// The hold that made this process's last wait run out is still in place.
-bool SameHoldAsLastGaveUpTo(const Record& record, const CardSharing& sharing) {
-  const std::int32_t holder = record.holder_process.load(std::memory_order_acquire);
-  return holder != 0 && holder == sharing.gave_up_to.load(std::memory_order_relaxed) &&
-         record.held_since_ns.load(std::memory_order_relaxed) ==
-             sharing.gave_up_since.load(std::memory_order_relaxed);
-}
-
 bool ProcessIsThere(std::int32_t process) {
   return kill(static_cast<pid_t>(process), 0) == 0 || errno != ESRCH;
-}
-
-void NoteGaveUp(const Record& record, CardSharing& sharing) {
-  sharing.gave_up_to.store(record.holder_process.load(std::memory_order_acquire),
-                           std::memory_order_relaxed);
-  sharing.gave_up_since.store(record.held_since_ns.load(std::memory_order_relaxed),
-                              std::memory_order_relaxed);
 }
 
 // A claim in one word, so that it changes whole: the process's id, and
@@ -445,11 +430,15 @@ MachineHold HoldCard(const CardPorts& card, double wait_seconds) {
   const std::int32_t self = ThisProcess(sharing);
   int outcome = MayTry(*record, self) ? pthread_mutex_trylock(&record->mutex) : EBUSY;
   if (outcome == EBUSY) {
-    if (SameHoldAsLastGaveUpTo(*record, sharing)) return MachineHold::HeldElsewhere;
+    if (sharing.GaveUpTo(record->holder_process.load(std::memory_order_acquire),
+                         record->held_since_ns.load(std::memory_order_relaxed))) {
+      return MachineHold::HeldElsewhere;
+    }
     outcome = WaitForCard(*record, self, wait_seconds);
     LetClaimGo(*record, self);
     if (outcome == ETIMEDOUT) {
-      NoteGaveUp(*record, sharing);
+      sharing.NoteGaveUp(record->holder_process.load(std::memory_order_acquire),
+                         record->held_since_ns.load(std::memory_order_relaxed));
       return MachineHold::HeldElsewhere;
     }
   }
@@ -496,9 +485,7 @@ CardHolder HolderOf(const CardPorts& card) {
 }
 
 const char* SharingProblem(const CardPorts& card) {
-  const int problem = card.Sharing().problem.load(std::memory_order_acquire);
-  if (problem <= NONE || static_cast<std::size_t>(problem) >= PROBLEM_TEXTS.size()) return nullptr;
-  return PROBLEM_TEXTS[static_cast<std::size_t>(problem)];
+  return card.Sharing().ProblemText(PROBLEM_TEXTS);
 }
 
 }  // namespace orvex::port

@@ -220,13 +220,6 @@ bool ProcessIsThere(std::int32_t process) {
   return running;
 }
 
-bool SameHoldAsLastGaveUpTo(Record& record, const CardSharing& sharing) {
-  const std::int32_t holder = HolderProcess(record).load(std::memory_order_acquire);
-  return holder != 0 && holder == sharing.gave_up_to.load(std::memory_order_relaxed) &&
-         HeldSince(record).load(std::memory_order_relaxed) ==
-             sharing.gave_up_since.load(std::memory_order_relaxed);
-}
-
 }  // namespace
 
 MachineHold HoldCard(const CardPorts& card, double wait_seconds) {
@@ -236,11 +229,14 @@ MachineHold HoldCard(const CardPorts& card, double wait_seconds) {
   HANDLE mutex = sharing.lock.load(std::memory_order_acquire);
   DWORD outcome = WaitForSingleObject(mutex, 0);
   if (outcome == WAIT_TIMEOUT) {
-    if (SameHoldAsLastGaveUpTo(*record, sharing)) return MachineHold::HeldElsewhere;
+    if (sharing.GaveUpTo(HolderProcess(*record).load(std::memory_order_acquire),
+                         HeldSince(*record).load(std::memory_order_relaxed))) {
+      return MachineHold::HeldElsewhere;
+    }
     outcome = WaitForSingleObject(mutex, static_cast<DWORD>(wait_seconds * 1000.0));
     if (outcome == WAIT_TIMEOUT) {
-      sharing.gave_up_to.store(HolderProcess(*record).load(std::memory_order_acquire));
-      sharing.gave_up_since.store(HeldSince(*record).load(std::memory_order_relaxed));
+      sharing.NoteGaveUp(HolderProcess(*record).load(std::memory_order_acquire),
+                         HeldSince(*record).load(std::memory_order_relaxed));
       return MachineHold::HeldElsewhere;
     }
   }
@@ -291,9 +287,7 @@ CardHolder HolderOf(const CardPorts& card) {
 }
 
 const char* SharingProblem(const CardPorts& card) {
-  const int problem = card.Sharing().problem.load(std::memory_order_acquire);
-  if (problem <= NONE || static_cast<std::size_t>(problem) >= PROBLEM_TEXTS.size()) return nullptr;
-  return PROBLEM_TEXTS[static_cast<std::size_t>(problem)];
+  return card.Sharing().ProblemText(PROBLEM_TEXTS);
 }
 
 }  // namespace orvex::port

@@ -42,6 +42,23 @@ struct CardSharing {
   // The record's name, as MachineWideName gives it when the card is made;
   // empty: no other process can reach the card.
   char name[64] = {};
+
+  // Whether the hold of `holder`, begun at `since`, is the one that made
+  // this process's last wait run out.
+  bool GaveUpTo(std::int32_t holder, std::int64_t since) const {
+    return holder != 0 && holder == gave_up_to.load(std::memory_order_relaxed) &&
+           since == gave_up_since.load(std::memory_order_relaxed);
+  }
+  void NoteGaveUp(std::int32_t holder, std::int64_t since) {
+    gave_up_to.store(holder, std::memory_order_relaxed);
+    gave_up_since.store(since, std::memory_order_relaxed);
+  }
+  // The problem noted, as `texts` (indexed by it) tell it; nullptr for none.
+  const char* ProblemText(std::span<const char* const> texts) const {
+    const int noted = problem.load(std::memory_order_acquire);
+    if (noted <= 0 || static_cast<std::size_t>(noted) >= texts.size()) return nullptr;
+    return texts[static_cast<std::size_t>(noted)];
+  }
 };
 
 // How the port layer reaches one card, where a platform has more than one
